@@ -1,0 +1,37 @@
+# The project's commands. The build itself is CMake + Ninja; these targets only call it.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+CTEST_ENV  := QT_QPA_PLATFORM=offscreen
+
+.PHONY: all setup build test test-asan bench format format-check clean
+
+all: build
+
+setup:
+	./scripts/setup.sh $(BUILD)
+
+build: setup
+	cmake --build $(BUILD)
+
+# Every test, then the module tests again under AddressSanitizer and UBSan.
+test: build
+	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2
+	$(MAKE) test-asan
+
+test-asan:
+	./scripts/setup.sh $(ASAN_BUILD) -DKESTRELON_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(ASAN_BUILD) --target module_tests
+	cd $(ASAN_BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2 -L module
+
+bench: build
+	cmake --build $(BUILD) --target benchmarks
+	$(BUILD)/bench/bench_foundation
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,42 @@
+#pragma once
+// The pattern helpers every site rule goes through: find a value, replace what a rule matches,
+// and locate the capture group of a value placeholder. Stateless; failures show in the result.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace norModule {
+
+// One match of a rule: where it starts in the searched text and its sub-matches, numbered from 0
+// in the order of their opening parentheses (sub-match k is capture group k + 1).
+struct RuleMatch {
+    qsizetype start = 0;
+    QStringList subMatches;
+
+    QString subMatch(int index) const { return subMatches.value(index); }
+};
+
+// The capture-group index (0-based sub-match number) of the ordinal-th value placeholder "(.*?)"
+// of pattern, counting "(.|\n)" groups as groups but never as values; -1 when there is none.
+int placeholderIndex(const QString &pattern, int ordinal);
+
+// The first value of the first match of the first alternative that matches; "" when none
+// matches, and "" on any failure (an invalid alternative, a matching alternative without a
+// value placeholder, a rule the engine gives up on).
+QString regMatch(const QString &text, const QStringList &patterns);
+QString regMatch(const QString &text, const QString &pattern);
+
+// Every match of every alternative replaced, alternative after alternative. The replacement
+// follows JavaScript ($1, $&, $$ ...). On a failing alternative the text as it stood before that
+// alternative is returned.
+QString regReplace(const QString &text, const QStringList &patterns, const QString &replacement);
+QString regReplace(const QString &text, const QString &pattern, const QString &replacement);
+
+// All matches of one rule, in text order; nullopt when the rule is invalid or the engine gives
+// up on the text.
+std::optional<QList<RuleMatch>> allMatches(const QString &text, const QString &pattern);
+
+} // namespace norModule

@@ -1,0 +1,34 @@
+#pragma once
+// What several test programs share: file bytes, encoded text, and a folder nobody can write to.
+
+#include <QByteArray>
+#include <QString>
+
+namespace support {
+
+QByteArray readBytes(const QString &path);
+// Creates or replaces the file; fails the calling test through QVERIFY-friendly false.
+bool writeBytes(const QString &path, const QByteArray &bytes);
+
+// text in a named encoding through Qt's own converters, independent of the code under test.
+QByteArray encoded(const QString &text, const char *encoding);
+QByteArray gbk(const QString &text);
+
+// While it lives, nobody can create, replace or remove files in the folder: its permissions are
+// cleared, and for root (who ignores permissions) it is also marked immutable. works() tells
+// whether that took effect on this file system.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const QString &path);
+    ~UnwritableFolder();
+    UnwritableFolder(const UnwritableFolder &) = delete;
+    UnwritableFolder &operator=(const UnwritableFolder &) = delete;
+
+    bool works() const;
+
+private:
+    QString m_path;
+    bool m_immutable = false;
+};
+
+} // namespace support

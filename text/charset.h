@@ -1,0 +1,38 @@
+#pragma once
+// The border between bytes and text: names the character set of a response body, decodes bodies,
+// and reads and writes whole text files in a named character set.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace charset {
+
+// The set a body declares ("charset=" followed by a name), else one guessed from its bytes:
+// "unicode", "ascii", "utf-8", "gbk" or "unknown". Never fails.
+QString detectCharset(const QByteArray &body);
+
+// body decoded by name, labels resolved as browsers resolve them (gb2312 decodes as GBK,
+// "unicode" is UTF-16LE). Invalid bytes become U+FFFD; an unknown name, "unknown" among them,
+// gives "". A byte-order mark of the named encoding is skipped.
+QString decodeBytes(const QByteArray &body, const QString &name);
+
+// Writes text to path in the named encoding, replacing the file as a whole: the new content goes
+// to a temporary file that is renamed over the old one, so a failed write leaves the old file
+// as it was. "utf-8" and "unicode" files begin with a byte-order mark; characters the encoding
+// lacks become "?". False, with a reason for the user in *error, on an unknown name or a file
+// that cannot be written.
+bool writeTextFile(const QString &text, const QString &name, const QString &path,
+                   QString *error = nullptr);
+
+// The whole file at path decoded by name (its byte-order mark skipped). nullopt, with a reason in
+// *error, on an unknown name or a file that cannot be read.
+std::optional<QString> readTextFile(const QString &name, const QString &path,
+                                    QString *error = nullptr);
+
+// The length of text in the system's narrow code page (GBK), as the program's narrow-string
+// measures count it.
+qsizetype narrowLength(const QString &text);
+
+} // namespace charset
