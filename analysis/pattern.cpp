@@ -11,6 +11,7 @@ namespace {
 RuleMatch toRuleMatch(const QRegularExpressionMatch &m, int groups) {
     RuleMatch rule;
     rule.start = m.capturedStart(0);
+    rule.matched = m.captured(0);
     rule.subMatches.reserve(groups);
     for (int g = 1; g <= groups; ++g)
         rule.subMatches.append(m.captured(g));

@@ -10,10 +10,12 @@
 
 namespace norModule {
 
-// One match of a rule: where it starts in the searched text and its sub-matches, numbered from 0
-// in the order of their opening parentheses (sub-match k is capture group k + 1).
+// One match of a rule: where it starts in the searched text, the text it matched, and its
+// sub-matches, numbered from 0 in the order of their opening parentheses (sub-match k is capture
+// group k + 1).
 struct RuleMatch {
     qsizetype start = 0;
+    QString matched;
     QStringList subMatches;
 
     QString subMatch(int index) const { return subMatches.value(index); }

@@ -9,7 +9,7 @@ shift || true
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev
+    qt6-base-dev qt6-declarative-dev qt6-webengine-dev
     libcurl4-openssl-dev zlib1g-dev
     libcpp-httplib-dev
 )

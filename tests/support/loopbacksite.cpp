@@ -1,6 +1,7 @@
 #include "loopbacksite.h"
 
 #include <httplib.h>
+#include <zlib.h>
 
 #include <chrono>
 
@@ -8,10 +9,31 @@ using namespace Qt::StringLiterals;
 
 namespace support {
 
+QByteArray gzipped(const QByteArray &body) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
+    stream.avail_in = uInt(body.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
 LoopbackSite::LoopbackSite()
     : m_server(std::make_unique<httplib::Server>()) {
-    m_server->set_pre_routing_handler([this](const httplib::Request &, httplib::Response &) {
+    m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &) {
         ++m_requests;
+        SeenRequest seen;
+        seen.path = QString::fromStdString(req.path);
+        seen.userAgent = QString::fromStdString(req.get_header_value("User-Agent"));
+        seen.hasCookie = req.has_header("Cookie");
+        seen.cookie = QString::fromStdString(req.get_header_value("Cookie"));
+        std::lock_guard lock(m_seenMutex);
+        m_seen.append(seen);
         return httplib::Server::HandlerResponse::Unhandled;
     });
 }
@@ -26,6 +48,52 @@ httplib::Server &LoopbackSite::server() {
     return *m_server;
 }
 
+void LoopbackSite::serve(const QString &path, const Page &page) {
+    m_server->Get(path.toStdString(), [page](const httplib::Request &req, httplib::Response &res) {
+        if (page.delayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(page.delayMs));
+        if (!page.requiredCookie.isEmpty() &&
+            req.get_header_value("Cookie").find(page.requiredCookie.toStdString()) ==
+                std::string::npos) {
+            res.status = 403;
+            res.set_content("no cookie, no book", "text/plain");
+            return;
+        }
+        if (!page.setCookie.isEmpty())
+            res.set_header("Set-Cookie", page.setCookie.toStdString());
+        const QByteArray body = page.gzip ? gzipped(page.body) : page.body;
+        QByteArray encoding = page.contentEncoding;
+        if (encoding.isEmpty() && page.gzip)
+            encoding = "gzip";
+        if (!encoding.isEmpty())
+            res.set_header("Content-Encoding", encoding.toStdString());
+        const std::string type = page.contentType.toStdString();
+        if (page.chunked) {
+            res.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink &sink) {
+                if (offset < size_t(body.size())) {
+                    const size_t piece = std::min<size_t>(4096, size_t(body.size()) - offset);
+                    sink.write(body.constData() + offset, piece);
+                } else {
+                    sink.done();
+                }
+                return true;
+            });
+        } else if (page.cutAfter >= 0) {
+            const qsizetype cut = page.cutAfter;
+            res.set_content_provider(size_t(body.size()), type,
+                                     [body, cut](size_t offset, size_t, httplib::DataSink &sink) {
+                                         if (offset >= size_t(cut))
+                                             return false; // closes the connection mid-body
+                                         sink.write(body.constData() + offset,
+                                                    size_t(cut) - offset);
+                                         return true;
+                                     });
+        } else {
+            res.set_content(body.toStdString(), type);
+        }
+    });
+}
+
 bool LoopbackSite::start() {
     m_port = m_server->bind_to_any_port("127.0.0.1");
     if (m_port <= 0)
@@ -37,8 +105,13 @@ bool LoopbackSite::start() {
     return m_server->is_running();
 }
 
-QString LoopbackSite::url(const QString &path) const {
-    return u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path);
+QString LoopbackSite::url(const QString &path, const QString &host) const {
+    return u"http://%1:%2%3"_s.arg(host.isEmpty() ? u"127.0.0.1"_s : host).arg(m_port).arg(path);
+}
+
+QList<SeenRequest> LoopbackSite::seen() const {
+    std::lock_guard lock(m_seenMutex);
+    return m_seen;
 }
 
 } // namespace support

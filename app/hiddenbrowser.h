@@ -1,0 +1,48 @@
+#pragma once
+// A web page without a view, as the job uses it: load an address as a browser would and read
+// its cookie, build a page from HTML with its scripts run, and render an HTML fragment as text.
+// Every wait is bounded; a page that does not finish in time is stopped and taken as it stands.
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <chrono>
+#include <optional>
+
+class QWebEnginePage;
+class QWebEngineProfile;
+
+class HiddenBrowser : public QObject {
+    Q_OBJECT
+public:
+    explicit HiddenBrowser(QObject *parent = nullptr,
+                           std::chrono::milliseconds loadLimit = std::chrono::seconds(30));
+    ~HiddenBrowser() override;
+
+    // Loads url and waits, letting events run, until the top-level load has completed or the
+    // limit has passed (the load is then stopped). False when the load failed or was stopped.
+    bool load(const QUrl &url);
+
+    // The document's cookie string; nullopt when the page does not answer.
+    std::optional<QString> documentCookie();
+
+    // Writes html into an empty document, as a page script would with document.write, waits
+    // until it has been built, and returns the document's HTML; nullopt on failure.
+    std::optional<QString> buildPage(const QString &html);
+
+    // The text the browser shows for an HTML fragment placed in an empty document's body.
+    std::optional<QString> renderedText(const QString &html);
+
+    // Runs script in the page and returns its value as text; nullopt when it fails or does not
+    // answer within the limit (the page is then replaced, ending whatever it was running).
+    std::optional<QString> evaluate(const QString &script);
+
+private:
+    void createPage();
+    bool loadBlank();
+
+    QWebEngineProfile *m_profile = nullptr;
+    QWebEnginePage *m_page = nullptr;
+    std::chrono::milliseconds m_loadLimit;
+};
