@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all setup build test test-asan bench format format-check clean
+.PHONY: all setup build demo test test-asan bench format format-check clean
 
 all: build
 
@@ -12,6 +12,10 @@ setup:
 
 build: setup
 	cmake --build $(BUILD)
+
+# The main job: download the demo site's book with the terminal front end.
+demo: build
+	./scripts/demo.sh $(BUILD)
 
 # Every test, then the module tests again under AddressSanitizer and UBSan.
 test: build

@@ -3,6 +3,7 @@
 // user sees and sets. The pipeline never reaches past this interface.
 
 #include <QString>
+#include <QtGlobal>
 
 class JobView {
 public:
@@ -37,4 +38,17 @@ public:
 
     // Lets pending window events (a stop click among them) run while a response arrives.
     virtual void processEvents() = 0;
+
+    // The look of a running job (download button reads "停止(&D)", options and folder locked)
+    // or of an idle window; going idle also withdraws a stop request.
+    virtual void showRunning(bool running) = 0;
+
+    // The chapter begun, counted from 1 within the wanted range, of total wanted chapters.
+    virtual void showChapterProgress(int begun, int total) {
+        Q_UNUSED(begun);
+        Q_UNUSED(total);
+    }
+
+    // Why a step failed, in words for the user; the status line shows only the outcome.
+    virtual void noteFailure(const QString &reason) { Q_UNUSED(reason); }
 };

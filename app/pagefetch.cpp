@@ -71,6 +71,7 @@ void PageFetcher::fetchPage(const QString &url) {
     const QUrl address(url, QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || (scheme != u"http"_s && scheme != u"https"_s)) {
+        m_view.noteFailure(u"不是网页地址：%1"_s.arg(url));
         m_job.endState = EndState::Failure;
         return;
     }
@@ -78,6 +79,7 @@ void PageFetcher::fetchPage(const QString &url) {
         m_job.savedCookie = fetchCookie(url);
     HttpResult result = m_http.get(url, m_job.savedCookie, this);
     if (!result.ok) {
+        m_view.noteFailure(u"%1：%2"_s.arg(url, result.error));
         m_job.endState = EndState::Failure;
         return;
     }
@@ -116,6 +118,7 @@ void PageFetcher::responseFinished(QByteArray body) {
         m_job.pageText.clear();
     } else {
         if (m_job.gzipBody && !zipModule::gunzipBody(body)) {
+            m_view.noteFailure(u"无法解压网页"_s);
             m_job.endState = EndState::Failure;
             return;
         }

@@ -31,6 +31,9 @@ public:
     QList<double> pageBar;
     QList<double> bookBar;
     QStringList replaceQuestions;
+    QList<bool> running;
+    QStringList failures;
+    QList<std::pair<int, int>> chapterProgress;
 
     void setStatus(const QString &text) override { statuses.append(text); }
     void setPageBarWidth(double twips) override { pageBar.append(twips); }
@@ -48,6 +51,15 @@ public:
         replaceQuestions.append(path);
         return replaceAnswer;
     }
+    void showRunning(bool isRunning) override {
+        running.append(isRunning);
+        if (!isRunning)
+            stop = false;
+    }
+    void showChapterProgress(int begun, int total) override {
+        chapterProgress.append({begun, total});
+    }
+    void noteFailure(const QString &reason) override { failures.append(reason); }
     void processEvents() override {
         QCoreApplication::processEvents();
         if (onEvents)

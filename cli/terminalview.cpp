@@ -1,0 +1,123 @@
+#include "terminalview.h"
+
+#include <QCoreApplication>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void onInterrupt(int) {
+    g_interrupted = true;
+    // The next Ctrl-C ends the program at once.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+void writeErr(const QString &text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+TerminalView::TerminalView(const TerminalOptions &options)
+    : m_options(options)
+    , m_terminal(::isatty(STDERR_FILENO) != 0) {}
+
+void TerminalView::catchInterrupt() {
+    std::signal(SIGINT, &onInterrupt);
+}
+
+void TerminalView::setStatus(const QString &text) {
+    if (text.startsWith(u"传输速度："_s)) {
+        m_speed = text;
+        if (m_terminal)
+            drawProgress();
+        return;
+    }
+    clearProgress();
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+void TerminalView::setPageBarWidth(double twips) {
+    m_pageFraction = qBound(0.0, twips / 1440.0, 1.0);
+}
+
+void TerminalView::setBookBarWidth(double) {
+    // The chapter count says the same, in numbers a terminal can show.
+}
+
+bool TerminalView::stopRequested() const {
+    return g_interrupted.load();
+}
+
+bool TerminalView::confirmReplace(const QString &path) {
+    switch (m_options.replace) {
+    case ReplaceAnswer::Overwrite:
+        return true;
+    case ReplaceAnswer::Keep:
+        return false;
+    case ReplaceAnswer::Ask:
+        break;
+    }
+    if (!::isatty(STDIN_FILENO))
+        return false;
+    clearProgress();
+    writeErr(u"%1\n文件已经存在,要替换吗？[y/N] "_s.arg(path));
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+void TerminalView::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TerminalView::showRunning(bool running) {
+    if (!running) {
+        clearProgress();
+        g_interrupted = false;
+    }
+}
+
+void TerminalView::showChapterProgress(int begun, int total) {
+    m_begun = begun;
+    m_total = total;
+    if (m_terminal)
+        drawProgress();
+    else
+        writeErr(u"章节 %1/%2\n"_s.arg(begun).arg(total));
+}
+
+void TerminalView::noteFailure(const QString &reason) {
+    clearProgress();
+    writeErr(u"原因：%1\n"_s.arg(reason));
+}
+
+void TerminalView::drawProgress() {
+    constexpr int width = 30;
+    const int filled = m_total > 0 ? qBound(0, m_begun * width / m_total, width) : 0;
+    const QString bar = QString(filled, u'#') + QString(width - filled, u'-');
+    const QString chapters = m_total > 0 ? u" %1/%2 章"_s.arg(m_begun).arg(m_total) : QString();
+    writeErr(
+        u"\r[%1]%2  %3 %4%\x1b[K"_s.arg(bar, chapters, m_speed).arg(int(m_pageFraction * 100)));
+    m_progressShown = true;
+}
+
+void TerminalView::clearProgress() {
+    if (!m_progressShown)
+        return;
+    writeErr(u"\r\x1b[K"_s);
+    m_progressShown = false;
+}

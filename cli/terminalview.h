@@ -1,0 +1,60 @@
+#pragma once
+// The job's view for a terminal: options from the command line, status messages as lines on
+// standard output, progress on standard error (a bar on a terminal, plain lines otherwise), and
+// Ctrl-C as the stop button.
+
+#include "jobview.h"
+
+#include <QString>
+
+enum class ReplaceAnswer { Ask, Overwrite, Keep };
+
+struct TerminalOptions {
+    QString contentsUrl;
+    QString firstChapterUrl;
+    QString lastChapterUrl;
+    QString encoding = QStringLiteral("gbk");
+    bool deleteTitle = false;
+    bool smallChapters = false;
+    bool browserText = false;
+    QString bookshelfFolder; // ends with a separator
+    ReplaceAnswer replace = ReplaceAnswer::Ask;
+};
+
+class TerminalView : public JobView {
+public:
+    explicit TerminalView(const TerminalOptions &options);
+
+    // Ctrl-C from now on asks the running job to stop; a second Ctrl-C ends the program.
+    static void catchInterrupt();
+
+    void setStatus(const QString &text) override;
+    void setPageBarWidth(double twips) override;
+    void setBookBarWidth(double twips) override;
+    bool stopRequested() const override;
+    QString contentsUrl() const override { return m_options.contentsUrl; }
+    QString firstChapterUrl() const override { return m_options.firstChapterUrl; }
+    QString lastChapterUrl() const override { return m_options.lastChapterUrl; }
+    bool deleteTitle() const override { return m_options.deleteTitle; }
+    bool smallChapters() const override { return m_options.smallChapters; }
+    bool browserText() const override { return m_options.browserText; }
+    QString encoding() const override { return m_options.encoding; }
+    QString bookshelfFolder() const override { return m_options.bookshelfFolder; }
+    bool confirmReplace(const QString &path) override;
+    void processEvents() override;
+    void showRunning(bool running) override;
+    void showChapterProgress(int begun, int total) override;
+    void noteFailure(const QString &reason) override;
+
+private:
+    void drawProgress();
+    void clearProgress();
+
+    TerminalOptions m_options;
+    bool m_terminal = false; // standard error is a terminal
+    bool m_progressShown = false;
+    QString m_speed;
+    int m_begun = 0;
+    int m_total = 0;
+    double m_pageFraction = 0;
+};

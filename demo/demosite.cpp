@@ -1,0 +1,85 @@
+#include "demosite.h"
+
+#include <QFile>
+#include <QStringEncoder>
+
+#include <httplib.h>
+#include <zlib.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray gbk(const QString &text) {
+    QStringEncoder encoder("GBK");
+    return encoder.encode(text);
+}
+
+QByteArray gzip(const QByteArray &body) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))) + 32, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
+    stream.avail_in = uInt(body.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+} // namespace
+
+DemoSite::DemoSite(const DemoBook &book) {
+    const QString folder = QString::fromLatin1(kDemoBookFolder);
+    auto add = [this](const QString &path, const QString &html) {
+        m_pages.insert(path, gzip(gbk(html)));
+    };
+    add(folder, demoContentsPage(book));
+    for (int c = 0; c < book.chapters.size(); ++c) {
+        for (int p = 0; p < book.chapters.at(c).pages.size(); ++p)
+            add(folder + demoChapterPageName(c, p), demoChapterPage(book, c, p));
+        if (book.chapters.at(c).separateText)
+            add(folder + demoChapterTextName(c), demoChapterTextDocument(book, c));
+    }
+}
+
+void DemoSite::addRoutes(httplib::Server &server) const {
+    // Without it, a kept-alive connection waits for the client's delayed acknowledgement
+    // between the headers and the body of every page.
+    server.set_tcp_nodelay(true);
+    const std::string pattern = std::string(kDemoBookFolder) + "(.*)";
+    server.Get(pattern, [this](const httplib::Request &req, httplib::Response &res) {
+        const QString path = QString::fromStdString(req.path);
+        const auto page = m_pages.constFind(path);
+        if (page == m_pages.cend()) {
+            res.status = 404;
+            return;
+        }
+        if (path == QLatin1String(kDemoBookFolder)) {
+            res.set_header("Set-Cookie", std::string(kDemoCookie) + "; Path=/");
+        } else if (req.get_header_value("Cookie").find(kDemoCookie) == std::string::npos) {
+            res.status = 403;
+            res.set_header("Content-Encoding", "gzip");
+            res.set_content(gzip(gbk(u"<p>请先打开目录页。</p>"_s)).toStdString(),
+                            "text/html; charset=gbk");
+            return;
+        }
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(page->constData(), size_t(page->size()),
+                        path.endsWith(u".txt"_s) ? "text/plain; charset=gbk"
+                                                 : "text/html; charset=gbk");
+    });
+}
+
+QByteArray demoSiteSettings(const QString &host) {
+    QFile file(QStringLiteral(KESTRELON_DEMO_TEMPLATE));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    text.replace(u"@DEMO_HOST@"_s, host);
+    text.replace(u"\r\n"_s, u"\n"_s);
+    text.replace(u"\n"_s, u"\r\n"_s);
+    return gbk(text);
+}

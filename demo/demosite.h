@@ -1,0 +1,39 @@
+#pragma once
+// The demo book's web site on a cpp-httplib server: the contents page at /book/1/, its chapter
+// pages, follow-on pages and separate text documents, every page GBK-encoded and gzip-compressed,
+// and every page but the contents page refused to visitors without the cookie it sets.
+
+#include "demobook.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+namespace httplib {
+class Server;
+}
+
+// The folder the book is served at, and the cookie the site insists on.
+inline constexpr char kDemoBookFolder[] = "/book/1/";
+inline constexpr char kDemoCookie[] = "kestrelon_demo=reader";
+
+class DemoSite {
+public:
+    explicit DemoSite(const DemoBook &book);
+
+    // Adds the site's routes to server; the site must outlive the server's use of them.
+    void addRoutes(httplib::Server &server) const;
+
+    // Every page's path, and the bytes it is served as (GBK, then gzip).
+    const QHash<QString, QByteArray> &pages() const { return m_pages; }
+
+private:
+    QHash<QString, QByteArray> m_pages;
+};
+
+// The demo site's fixed address for `make demo`.
+inline constexpr int kDemoPort = 8917;
+
+// The settings file that makes Kestrelon read the demo site at host (such as "127.0.0.1:8917"),
+// made from the template in the repository: GBK text with CR LF line ends, ready to be written.
+QByteArray demoSiteSettings(const QString &host);
