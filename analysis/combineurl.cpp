@@ -2,6 +2,9 @@
 
 #include <QUrl>
 
+#include <algorithm>
+#include <limits>
+
 namespace norModule {
 
 namespace {
@@ -22,14 +25,37 @@ QString tidyAddress(const QString &address) {
     return tidy.mid(first, last - first);
 }
 
+// How much of link any address made from it keeps, at the least. Resolution removes only "."
+// and ".." segments (with the segment a ".." climbs over): a path without them is kept whole, and
+// of any other path its last segment survives unless it is one of them. The query and fragment
+// are kept, and encoding never makes a character shorter.
+qsizetype keptLength(const QUrl &link) {
+    const QString path = link.path(QUrl::PrettyDecoded);
+    const QList<QStringView> segments = QStringView(path).split(u'/');
+    auto isDots = [](QStringView segment) { return segment == u"." || segment == u".."; };
+    qsizetype kept = 0;
+    if (std::none_of(segments.cbegin(), segments.cend(), isDots))
+        kept = path.size();
+    else if (!isDots(segments.last()))
+        kept = segments.last().size();
+    if (link.hasQuery())
+        kept += link.query(QUrl::PrettyDecoded).size();
+    if (link.hasFragment())
+        kept += link.fragment(QUrl::PrettyDecoded).size();
+    return kept;
+}
+
 } // namespace
 
-QString combineUrl(const QString &base, const QString &link) {
+std::optional<QString> combineUrlWithin(const QString &base, const QString &link,
+                                        qsizetype maxLength) {
     if (base.isEmpty())
-        return {};
+        return QString();
     const QUrl linkUrl(tidyAddress(link), QUrl::TolerantMode);
     if (!linkUrl.isValid())
         return base;
+    if (keptLength(linkUrl) > maxLength)
+        return std::nullopt;
     if (!linkUrl.isRelative())
         return linkUrl.toString(QUrl::FullyEncoded);
     const QUrl baseUrl(tidyAddress(base), QUrl::TolerantMode);
@@ -39,6 +65,10 @@ QString combineUrl(const QString &base, const QString &link) {
     if (!combined.isValid())
         return base;
     return combined.toString(QUrl::FullyEncoded);
+}
+
+QString combineUrl(const QString &base, const QString &link) {
+    return *combineUrlWithin(base, link, std::numeric_limits<qsizetype>::max());
 }
 
 } // namespace norModule

@@ -10,12 +10,72 @@ using namespace Qt::StringLiterals;
 
 namespace norModule {
 
+namespace {
+
+char16_t asciiLower(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'A' && u <= u'Z') ? char16_t(u + (u'a' - u'A')) : u;
+}
+
+// The exact paragraph and line-break forms, each replaced by one CR, ignoring letter case. The
+// forms all begin with "<", differ where two of them could start at the same place, and a CR
+// cannot make a new one: so one pass gives what a pass for each form in turn would.
+void breakLines(QString &text) {
+    static const std::array<QString, 5> forms{u"<p>"_s, u"</p>"_s, u"<br>"_s, u"<br/>"_s,
+                                              u"<br />"_s};
+    qsizetype at = text.indexOf(u'<');
+    if (at < 0)
+        return;
+    QString out;
+    out.reserve(text.size());
+    qsizetype copied = 0;
+    while (at >= 0) {
+        qsizetype matched = 0;
+        for (const QString &form : forms) {
+            if (QStringView(text).mid(at, form.size()).compare(form, Qt::CaseInsensitive) == 0) {
+                matched = form.size();
+                break;
+            }
+        }
+        if (matched > 0) {
+            out += QStringView(text).mid(copied, at - copied);
+            out += u'\r';
+            copied = at + matched;
+        }
+        at = text.indexOf(u'<', at + qMax<qsizetype>(matched, 1));
+    }
+    if (copied == 0)
+        return;
+    out += QStringView(text).mid(copied);
+    text = std::move(out);
+}
+
+// The letters that follow an "&" somewhere in text, as a bit set of "a" to "z" and "#".
+quint32 entityStarts(const QString &text) {
+    quint32 starts = 0;
+    for (qsizetype at = text.indexOf(u'&'); at >= 0 && at + 1 < text.size();
+         at = text.indexOf(u'&', at + 1)) {
+        const char16_t next = asciiLower(text.at(at + 1));
+        if (next >= u'a' && next <= u'z')
+            starts |= 1u << (next - u'a');
+        else if (next == u'#')
+            starts |= 1u << 26;
+    }
+    return starts;
+}
+
+quint32 startBit(const QString &entity) {
+    const char16_t second = asciiLower(entity.at(1));
+    return second == u'#' ? 1u << 26 : 1u << (second - u'a');
+}
+
+} // namespace
+
 void htmlToText(QString &text) {
     text.replace(u'\t', u' ');
 
     // Only these exact forms break a line; a tag with attributes is removed below without one.
-    for (const QString &tag : {u"<p>"_s, u"</p>"_s, u"<br>"_s, u"<br/>"_s, u"<br />"_s})
-        replaceAll(text, tag, u"\r", Qt::CaseInsensitive);
+    breakLines(text);
 
     // A "<" followed by a space or a digit is not a tag and stays, so "a < b" survives.
     text = regReplace(text, u"<(?:[a-z]|[A-Z]|[\\/!])[^<]*?>"_s, QString());
@@ -35,8 +95,15 @@ void htmlToText(QString &text) {
         {u"&nbsp"_s, u" "_s},
         {u"&#183;"_s, u"\u00B7"_s},
     }};
-    for (const auto &[entity, character] : entities)
-        replaceAll(text, entity, character, Qt::CaseInsensitive);
+    // Entities whose first letter follows no "&" are passed over; a decoded "&amp;" may bring
+    // new ones, so the letters are looked at again after it.
+    quint32 starts = entityStarts(text);
+    for (const auto &[entity, character] : entities) {
+        if (!(starts & startBit(entity)))
+            continue;
+        if (replaceAll(text, entity, character, Qt::CaseInsensitive) > 0 && character == u"&"_s)
+            starts = entityStarts(text);
+    }
 }
 
 } // namespace norModule

@@ -71,20 +71,20 @@ QString regReplace(const QString &text, const QStringList &patterns, const QStri
     QString current = text;
     for (const QString &alternative : patterns) {
         const QRegularExpression re = compileRule(alternative);
-        const auto matches = matchAll(re, current);
-        if (!matches)
-            return current;
-        if (matches->isEmpty())
-            continue;
         const int captures = re.captureCount();
         QString out;
-        out.reserve(current.size());
         qsizetype copied = 0;
-        for (const QRegularExpressionMatch &m : *matches) {
+        const bool ok = forEachMatch(re, current, [&](const QRegularExpressionMatch &m) {
+            if (out.isNull())
+                out.reserve(current.size());
             out += QStringView(current).mid(copied, m.capturedStart(0) - copied);
             out += expandReplacement(replacement, m, current, captures);
             copied = m.capturedEnd(0);
-        }
+        });
+        if (!ok)
+            return current;
+        if (out.isNull())
+            continue; // nothing matched
         out += QStringView(current).mid(copied);
         current = std::move(out);
     }

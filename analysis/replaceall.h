@@ -7,7 +7,8 @@
 
 namespace norModule {
 
-void replaceAll(QString &text, QStringView from, QStringView to,
-                Qt::CaseSensitivity cs = Qt::CaseSensitive);
+// Returns how many occurrences were replaced.
+qsizetype replaceAll(QString &text, QStringView from, QStringView to,
+                     Qt::CaseSensitivity cs = Qt::CaseSensitive);
 
 } // namespace norModule

@@ -102,20 +102,20 @@ QRegularExpression compileRule(const QString &rule) {
     return re;
 }
 
-std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression &re,
-                                                       const QString &text) {
+bool forEachMatch(const QRegularExpression &re, const QString &text,
+                  const std::function<void(const QRegularExpressionMatch &)> &visit) {
     if (!re.isValid())
-        return std::nullopt;
-    QList<QRegularExpressionMatch> matches;
+        return false;
     qsizetype pos = 0;
     // The engine checks the text for valid UTF-16 from the offset to its end on every call;
     // once the first call has checked it all, checking again would make the walk quadratic.
     auto checks = QRegularExpression::NoMatchOption;
     while (pos <= text.size()) {
-        QRegularExpressionMatch m = re.match(text, pos, QRegularExpression::NormalMatch, checks);
+        const QRegularExpressionMatch m =
+            re.match(text, pos, QRegularExpression::NormalMatch, checks);
         checks = QRegularExpression::DontCheckSubjectStringMatchOption;
         if (!m.isValid())
-            return std::nullopt;
+            return false;
         if (!m.hasMatch())
             break;
         pos = m.capturedEnd();
@@ -126,8 +126,16 @@ std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression 
                               text.at(pos + 1).isLowSurrogate();
             pos += pair ? 2 : 1;
         }
-        matches.append(std::move(m));
+        visit(m);
     }
+    return true;
+}
+
+std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression &re,
+                                                       const QString &text) {
+    QList<QRegularExpressionMatch> matches;
+    if (!forEachMatch(re, text, [&](const QRegularExpressionMatch &m) { matches.append(m); }))
+        return std::nullopt;
     return matches;
 }
 

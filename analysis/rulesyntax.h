@@ -8,6 +8,7 @@
 #include <QRegularExpressionMatch>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace norModule {
@@ -28,6 +29,11 @@ QRegularExpression compileRule(const QString &rule);
 // text (match limit, JIT stack) or the expression is invalid.
 std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression &re,
                                                        const QString &text);
+
+// The same walk, handing each match to visit as it is found; false when the engine gave up on
+// the text or the expression is invalid (visit has then seen the matches before the failure).
+bool forEachMatch(const QRegularExpression &re, const QString &text,
+                  const std::function<void(const QRegularExpressionMatch &)> &visit);
 
 // The first match only, with the same failure contract: nullopt on an engine failure, an empty
 // (non-matching) match when the rule does not match.

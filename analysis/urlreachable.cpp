@@ -51,9 +51,13 @@ void initCurlOnce() {
 
 } // namespace
 
+qsizetype candidateLimit(const QString &reference) {
+    return charset::narrowLength(reference) + 20;
+}
+
 bool urlReachable(const QString &candidate, const QString &reference,
                   const TransferLimits &limits) {
-    if (charset::narrowLength(candidate) > charset::narrowLength(reference) + 20)
+    if (charset::narrowLength(candidate) > candidateLimit(reference))
         return false;
 
     initCurlOnce();

@@ -11,6 +11,9 @@ struct TransferLimits {
     long idleSeconds = 30;
 };
 
+// The longest candidate tried for reference, in narrow (GBK) bytes: 20 more than reference.
+qsizetype candidateLimit(const QString &reference);
+
 // False at once, without any traffic, when candidate is more than 20 bytes longer (in the
 // system's narrow code page, GBK) than reference. Otherwise a real GET that stops as soon as the
 // response headers have arrived: true when a response came, whatever its status.

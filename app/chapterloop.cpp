@@ -72,10 +72,12 @@ void ChapterLoop::chapterStep(const QString &page) {
     QString text = norModule::regMatch(marked, m_job.rules.tagText);
     if (m_job.pageKind == PageKind::Chapter) {
         // A short capture that opens as a page is the address of the chapter's text.
-        const QString candidate = norModule::combineUrl(chapterUrl, text);
-        if (norModule::urlReachable(candidate, chapterUrl)) {
+        // (A text whose address would be too long for that is not resolved at all.)
+        const auto candidate =
+            norModule::combineUrlWithin(chapterUrl, text, norModule::candidateLimit(chapterUrl));
+        if (candidate && norModule::urlReachable(*candidate, chapterUrl)) {
             m_job.pageKind = PageKind::ChapterText;
-            m_fetcher.handleWeb(candidate);
+            m_fetcher.handleWeb(*candidate);
             return;
         }
     }

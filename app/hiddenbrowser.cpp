@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 
 using namespace Qt::StringLiterals;
 
@@ -21,9 +23,10 @@ QString scriptString(const QString &text) {
 
 } // namespace
 
-HiddenBrowser::HiddenBrowser(QObject *parent, std::chrono::milliseconds loadLimit)
+HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::milliseconds loadLimit)
     : QObject(parent)
     , m_profile(new QWebEngineProfile(this)) // off the record: nothing is kept on disk
+    , m_layout(layout)
     , m_loadLimit(loadLimit) {
     createPage();
 }
@@ -36,6 +39,21 @@ HiddenBrowser::~HiddenBrowser() {
 void HiddenBrowser::createPage() {
     delete m_page;
     m_page = new QWebEnginePage(m_profile, this);
+    if (m_layout == Layout::Skipped) {
+        // Hides the document's root as soon as it exists, from a world of its own that the
+        // page's scripts cannot see.
+        QWebEngineScript hide;
+        hide.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        hide.setWorldId(QWebEngineScript::ApplicationWorld);
+        hide.setSourceCode(u"new MutationObserver(function (changes, observer) {"
+                           u"  if (document.documentElement) {"
+                           u"    document.documentElement.style.setProperty('display', 'none',"
+                           u"                                              'important');"
+                           u"    observer.disconnect();"
+                           u"  }"
+                           u"}).observe(document, {childList: true});"_s);
+        m_page->scripts().insert(hide);
+    }
 }
 
 bool HiddenBrowser::load(const QUrl &url) {

@@ -16,7 +16,12 @@ class QWebEngineProfile;
 class HiddenBrowser : public QObject {
     Q_OBJECT
 public:
-    explicit HiddenBrowser(QObject *parent = nullptr,
+    // Whether the pages are laid out. A browser that only collects cookies need not: its pages
+    // still load and run their scripts, but are never laid out, which on a contents page of
+    // thousands of chapter names saves most of the load's time.
+    enum class Layout { Normal, Skipped };
+
+    explicit HiddenBrowser(QObject *parent = nullptr, Layout layout = Layout::Normal,
                            std::chrono::milliseconds loadLimit = std::chrono::seconds(30));
     ~HiddenBrowser() override;
 
@@ -44,5 +49,6 @@ private:
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;
+    Layout m_layout;
     std::chrono::milliseconds m_loadLimit;
 };

@@ -6,6 +6,7 @@
 #include "jobview.h"
 #include "pattern.h"
 #include "renderpage.h"
+#include "replaceall.h"
 #include "zipModule.h"
 
 #include <QLocale>
@@ -132,8 +133,11 @@ void PageFetcher::responseFinished(QByteArray body) {
     if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
         m_job.pageText =
             renderPage(m_job.pageText, m_job.host, m_view.contentsUrl(), m_renderer, m_http);
-    m_job.pageText = norModule::regReplace(m_job.pageText, u">(\\s)*<"_s, u"><"_s);
-    m_job.pageText = norModule::regReplace(m_job.pageText, u" >"_s, u">"_s);
+    // White space between tags goes. Tags that already touch would be replaced by themselves, so
+    // only gaps of at least one blank are looked for ("(\\s)+" where the rule reads "(\\s)*"):
+    // the same result without a match at every tag of the page.
+    m_job.pageText = norModule::regReplace(m_job.pageText, u">(\\s)+<"_s, u"><"_s);
+    norModule::replaceAll(m_job.pageText, u" >", u">");
 
     if (!m_steps)
         return;

@@ -9,7 +9,7 @@ Pipeline::Pipeline(JobView &view, QObject *parent, HttpLimits limits)
     : QObject(parent)
     , m_view(view)
     , m_http(limits)
-    , m_browser(this)
+    , m_browser(this, HiddenBrowser::Layout::Skipped)
     , m_renderer(this)
     , m_fetcher(m_job, view, m_http, m_browser, m_renderer)
     , m_steps(m_job, view, m_fetcher, m_scripts, m_renderer) {

@@ -23,7 +23,7 @@ bool gunzipBody(QByteArray &body) {
 
     // The output grows as it fills; its size is never taken from the body's own header bytes.
     QByteArray out;
-    out.resize(qMin<qsizetype>(qMax<qsizetype>(body.size() * 4, 64 * 1024), kMaxInflated));
+    out.resize(qMin<qsizetype>(qMax<qsizetype>(body.size() * 4, 16 * 1024), kMaxInflated));
     qsizetype written = 0;
     qsizetype consumed = 0;
     bool ok = false;

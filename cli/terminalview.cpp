@@ -81,6 +81,11 @@ bool TerminalView::confirmReplace(const QString &path) {
 }
 
 void TerminalView::processEvents() {
+    // Ctrl-C arrives as a signal, not as an event; the events are the browser's housekeeping,
+    // which a few times a second serves as well as at every piece of a page.
+    if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < 50)
+        return;
+    m_sinceEvents.start();
     QCoreApplication::processEvents();
 }
 

@@ -5,6 +5,7 @@
 
 #include "jobview.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 enum class ReplaceAnswer { Ask, Overwrite, Keep };
@@ -57,4 +58,5 @@ private:
     int m_begun = 0;
     int m_total = 0;
     double m_pageFraction = 0;
+    QElapsedTimer m_sinceEvents;
 };

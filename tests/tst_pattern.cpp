@@ -30,6 +30,8 @@ private slots:
     void htmlToTextHandlesAMegabyte();
     void combineUrlResolvesLinks_data();
     void combineUrlResolvesLinks();
+    void combineUrlWithinNeverDropsAFittingAddress_data();
+    void combineUrlWithinNeverDropsAFittingAddress();
     void nearlySameComparesNames_data();
     void nearlySameComparesNames();
 };
@@ -275,6 +277,36 @@ void TestPattern::combineUrlResolvesLinks() {
     QFETCH(QString, link);
     QFETCH(QString, expected);
     QCOMPARE(combineUrl(base, link), expected);
+}
+
+void TestPattern::combineUrlWithinNeverDropsAFittingAddress_data() {
+    QTest::addColumn<QString>("link");
+    QTest::newRow("chapter text with closing tags") << u"第一段。<br />第二段。<br />"_s;
+    QTest::newRow("climbing segments") << u"a/b/c/../../../../x.html"_s;
+    QTest::newRow("ends in dots") << u"long/segment/name/.."_s;
+    QTest::newRow("single dot segments") << u"./././very/long/./path/here.html"_s;
+    QTest::newRow("query and fragment") << u"../p?q=第一章&x=1#frag"_s;
+    QTest::newRow("encoded separators") << u"a%2Fb%2F..%2Fc/%41%42.html"_s;
+    QTest::newRow("absolute link") << u"http://other.example/a/../b.html?x"_s;
+    QTest::newRow("authority only") << u"//other.example/.."_s;
+    QTest::newRow("short file") << u"t/1.txt"_s;
+    QTest::newRow("invalid link") << u"http://[broken/longer/than/anything"_s;
+    QTest::newRow("empty") << QString();
+}
+
+void TestPattern::combineUrlWithinNeverDropsAFittingAddress() {
+    // Whatever the limit, the shortcut only refuses addresses that would exceed it, and
+    // otherwise gives exactly what combineUrl gives.
+    QFETCH(QString, link);
+    const QString base = u"http://books.example/a/b/c/d/e/f.html"_s;
+    const QString full = combineUrl(base, link);
+    for (qsizetype limit = 0; limit <= full.size() + 2; ++limit) {
+        const auto within = combineUrlWithin(base, link, limit);
+        if (within)
+            QCOMPARE(*within, full);
+        else
+            QVERIFY2(full.size() > limit, qPrintable(u"limit %1"_s.arg(limit)));
+    }
 }
 
 void TestPattern::nearlySameComparesNames_data() {

@@ -2,6 +2,8 @@
 
 #include "charsetlabels.h"
 
+#include <algorithm>
+
 #include <QFile>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -201,6 +203,9 @@ std::optional<QString> readTextFile(const QString &name, const QString &path, QS
 }
 
 qsizetype narrowLength(const QString &text) {
+    // Addresses are nearly always plain ASCII: one byte a character.
+    if (std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; }))
+        return text.size();
     QStringEncoder gbk("GBK", QStringConverter::Flag::Stateless);
     return QByteArray(gbk.encode(text)).size();
 }

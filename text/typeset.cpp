@@ -3,6 +3,7 @@
 #include "htmltotext.h"
 #include "replaceall.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -18,54 +19,86 @@ constexpr QChar kLF = u'\n';
 constexpr QChar kEllipsis = u'\u2026';
 const QString kIndent = u"\u3000\u3000"_s;
 
+// 。？！….?!
 bool isSentenceEnd(QChar c) {
-    return u"\u3002\uFF1F\uFF01\u2026.?!"_s.contains(c);
+    switch (c.unicode()) {
+    case 0x3002:
+    case 0xFF1F:
+    case 0xFF01:
+    case 0x2026:
+    case u'.':
+    case u'?':
+    case u'!':
+        return true;
+    default:
+        return false;
+    }
 }
 
+// ”」』
 bool isClosingQuote(QChar c) {
-    return u"\u201D\u300D\u300F"_s.contains(c);
+    switch (c.unicode()) {
+    case 0x201D:
+    case 0x300D:
+    case 0x300F:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The marks the punctuation rows replace: 、…．.。·，~～
+bool isPunctuationMark(QChar c) {
+    switch (c.unicode()) {
+    case 0x3001:
+    case 0x2026:
+    case u'.':
+    case 0xFF0E:
+    case 0x3002:
+    case 0x00B7:
+    case 0xFF0C:
+    case u'~':
+    case 0xFF5E:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The result of replacing c c by c until none is left: every run of c becomes one c.
-void collapseRuns(QString &text, QChar c) {
-    qsizetype out = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) == c && out > 0 && text.at(out - 1) == c)
-            continue;
-        text[out++] = text.at(i);
-    }
-    text.truncate(out);
-}
-
-// The result of replacing " " + anchor by anchor until none is left: the spaces before every
-// anchor go.
-void dropSpacesBefore(QString &text, QChar anchor) {
-    qsizetype out = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == anchor) {
-            while (out > 0 && text.at(out - 1) == u' ')
-                --out;
-        }
-        text[out++] = c;
-    }
-    text.truncate(out);
-}
-
 bool isBlank(QChar c) {
     return c.unicode() <= 0x20;
 }
 
-} // namespace
+void collapseRuns(QString &text, QChar c) {
+    QChar *data = text.data();
+    const qsizetype size = text.size();
+    qsizetype out = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == c && out > 0 && data[out - 1] == c)
+            continue;
+        data[out++] = data[i];
+    }
+    text.truncate(out);
+}
 
-QString cleanText(const QString &text, bool html) {
+// Trims, in place, the characters of code 0x20 and below at both ends.
+void trimBlanks(QString &text) {
     qsizetype first = 0;
     qsizetype last = text.size();
     while (first < last && isBlank(text.at(first)))
         ++first;
     while (last > first && isBlank(text.at(last - 1)))
         --last;
-    QString result = text.mid(first, last - first);
+    text.truncate(last);
+    text.remove(0, first);
+}
+
+} // namespace
+
+QString cleanText(const QString &text, bool html) {
+    QString result = text;
+    trimBlanks(result);
     if (html) {
         norModule::htmlToText(result);
         collapseRuns(result, u' ');
@@ -74,14 +107,32 @@ QString cleanText(const QString &text, bool html) {
 }
 
 void normalizeText(QString &text) {
-    text.remove(u'\uE5E5');
-    text.replace(u'\u3000', u' ');
-    text.replace(kLF, kCR);
-    collapseRuns(text, u' ');
-    collapseRuns(text, kCR);
-    dropSpacesBefore(text, kCR);
-    collapseRuns(text, kCR);
-    text = cleanText(text, false);
+    // One pass with the result of the steps: U+E5E5 removed, the ideographic space made a space,
+    // LF made CR; then runs of spaces collapsed, runs of CR collapsed, the spaces before every CR
+    // dropped and the CRs that this brings together collapsed again; and the whole trimmed.
+    QString out(text.size(), Qt::Uninitialized);
+    QChar *o = out.data();
+    qsizetype length = 0;
+    for (QChar c : std::as_const(text)) {
+        if (c == u'\uE5E5')
+            continue;
+        if (c == u'\u3000')
+            c = u' ';
+        else if (c == kLF)
+            c = kCR;
+        if (c == u' ' && length > 0 && o[length - 1] == u' ')
+            continue;
+        if (c == kCR) {
+            while (length > 0 && o[length - 1] == u' ')
+                --length;
+            if (length > 0 && o[length - 1] == kCR)
+                continue;
+        }
+        o[length++] = c;
+    }
+    out.truncate(length);
+    trimBlanks(out);
+    text = std::move(out);
 }
 
 int classifyLayout(const QString &text) {
@@ -142,11 +193,32 @@ void joinByIndent(QString &text) {
 }
 
 void indentParagraphs(QString &text) {
-    replaceAll(text, u"\r", u"\r ");
-    collapseRuns(text, u' ');
-    replaceAll(text, u"\r ", QString(u"\r"_s + kIndent));
-    replaceAll(text, u"\r", u"\r\n");
-    text.prepend(kIndent);
+    // One pass with the result of the layout's steps: every CR gets a space after it, runs of
+    // spaces collapse, a CR and its space become CR LF and the indent, and the text is prefixed
+    // with the indent. So the spaces after a CR vanish into the next line's indent, and every
+    // other run of spaces becomes one space.
+    const qsizetype size = text.size();
+    QString out((size + 1) + 3 * text.count(kCR) + kIndent.size(), Qt::Uninitialized);
+    QChar *o = out.data();
+    const QChar *in = text.constData();
+    qsizetype length = 0;
+    o[length++] = kIndent.at(0);
+    o[length++] = kIndent.at(1);
+    for (qsizetype i = 0; i < size; ++i) {
+        const QChar c = in[i];
+        if (c == kCR) {
+            o[length++] = kCR;
+            o[length++] = kLF;
+            o[length++] = kIndent.at(0);
+            o[length++] = kIndent.at(1);
+            while (i + 1 < size && in[i + 1] == u' ')
+                ++i;
+        } else if (c != u' ' || o[length - 1] != u' ') {
+            o[length++] = c;
+        }
+    }
+    out.truncate(length);
+    text = std::move(out);
     fixPunctuation(text);
 }
 
@@ -170,10 +242,42 @@ void fixPunctuation(QString &text) {
         {u"~"_s, u"\uFF5E"_s},
         {u"\uFF5E\uFF5E\uFF5E"_s, u"\uFF5E\uFF5E"_s},
     }};
-    for (const auto &[from, to] : rows)
-        replaceAll(text, from, to);
-    collapseRuns(text, kEllipsis);
-    replaceAll(text, u"\u2026", u"\u2026\u2026");
+    // A row can only match where all its marks occur; most texts hold few of them, so the marks
+    // present are found in one scan and rows that cannot match are passed over. Only the rows'
+    // results, "…" and "～", can appear later.
+    QString present;
+    for (const QChar c : std::as_const(text)) {
+        if (isPunctuationMark(c) && !present.contains(c))
+            present += c;
+    }
+    auto canMatch = [&present](const QString &from) {
+        return std::all_of(from.cbegin(), from.cend(),
+                           [&](QChar c) { return present.contains(c); });
+    };
+    for (const auto &[from, to] : rows) {
+        if (canMatch(from) && replaceAll(text, from, to) > 0 && !present.contains(to.front()))
+            present += to.front();
+    }
+    if (!present.contains(kEllipsis))
+        return;
+    // Every run of ellipsis characters becomes one, and that one becomes two.
+    const qsizetype size = text.size();
+    QString out(size + text.count(kEllipsis), Qt::Uninitialized);
+    QChar *o = out.data();
+    const QChar *in = text.constData();
+    qsizetype length = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (in[i] != kEllipsis) {
+            o[length++] = in[i];
+            continue;
+        }
+        o[length++] = kEllipsis;
+        o[length++] = kEllipsis;
+        while (i + 1 < size && in[i + 1] == kEllipsis)
+            ++i;
+    }
+    out.truncate(length);
+    text = std::move(out);
 }
 
 void removeTitleLine(QString &text, const QString &title) {
@@ -210,7 +314,7 @@ void typesetChapter(QString &text, const QString &title, bool deleteTitle) {
     indentParagraphs(text);
     if (deleteTitle)
         removeTitleLine(text, title);
-    text = cleanText(text, false);
+    trimBlanks(text);
 }
 
 } // namespace typeset
