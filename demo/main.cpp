@@ -19,10 +19,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 int writeSettings(const QString &path, int port) {
-    if (QFile::exists(path)) {
-        std::printf("%s\n", qPrintable(u"设置文件已存在，保持不变：%1"_s.arg(path)));
-        return 0;
-    }
+    if (QFile::exists(path))
+        return 0; // a user's settings are never replaced
     const QByteArray settings = demoSiteSettings(u"127.0.0.1:%1"_s.arg(port));
     QFile file(path);
     if (settings.isEmpty() || !file.open(QIODevice::WriteOnly) ||
