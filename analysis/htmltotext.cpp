@@ -12,11 +12,6 @@ namespace norModule {
 
 namespace {
 
-char16_t asciiLower(QChar c) {
-    const char16_t u = c.unicode();
-    return (u >= u'A' && u <= u'Z') ? char16_t(u + (u'a' - u'A')) : u;
-}
-
 // The exact paragraph and line-break forms, each replaced by one CR, ignoring letter case. The
 // forms all begin with "<", differ where two of them could start at the same place, and a CR
 // cannot make a new one: so one pass gives what a pass for each form in turn would.
@@ -55,7 +50,7 @@ quint32 entityStarts(const QString &text) {
     quint32 starts = 0;
     for (qsizetype at = text.indexOf(u'&'); at >= 0 && at + 1 < text.size();
          at = text.indexOf(u'&', at + 1)) {
-        const char16_t next = asciiLower(text.at(at + 1));
+        const char16_t next = asciiLower(text.at(at + 1).unicode());
         if (next >= u'a' && next <= u'z')
             starts |= 1u << (next - u'a');
         else if (next == u'#')
@@ -65,7 +60,7 @@ quint32 entityStarts(const QString &text) {
 }
 
 quint32 startBit(const QString &entity) {
-    const char16_t second = asciiLower(entity.at(1));
+    const char16_t second = asciiLower(entity.at(1).unicode());
     return second == u'#' ? 1u << 26 : 1u << (second - u'a');
 }
 

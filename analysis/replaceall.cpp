@@ -4,10 +4,6 @@ namespace norModule {
 
 namespace {
 
-char16_t asciiLower(char16_t c) {
-    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
-}
-
 bool isAscii(QStringView text) {
     for (const QChar c : text) {
         if (c.unicode() >= 0x80)

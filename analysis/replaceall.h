@@ -7,6 +7,11 @@
 
 namespace norModule {
 
+// c with the letters A to Z made small; every other character as it is.
+inline char16_t asciiLower(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
+}
+
 // Returns how many occurrences were replaced.
 qsizetype replaceAll(QString &text, QStringView from, QStringView to,
                      Qt::CaseSensitivity cs = Qt::CaseSensitive);

@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 
 #include <memory>
-#include <mutex>
 
 namespace norModule {
 
@@ -44,11 +43,6 @@ size_t discardBody(char *, size_t size, size_t count, void *) {
     return size * count;
 }
 
-void initCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 } // namespace
 
 qsizetype candidateLimit(const QString &reference) {
@@ -60,26 +54,15 @@ bool urlReachable(const QString &candidate, const QString &reference,
     if (charset::narrowLength(candidate) > candidateLimit(reference))
         return false;
 
-    initCurlOnce();
-    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(),
+    const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(webTransfer::newHandle(),
                                                                      &curl_easy_cleanup);
     if (!handle)
         return false;
     CURL *h = handle.get();
     HeaderState state;
     state.handle = h;
-    const QByteArray url = candidate.toUtf8();
-    curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    webTransfer::prepare(h, candidate.toUtf8(), limits);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Kestrelon");
-    // Only web addresses: text taken from a page must never open local files or other services.
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, limits.idleSeconds);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &discardBody);

@@ -1,15 +1,11 @@
 #pragma once
 // Answers whether an address found in a chapter's text is worth requesting as a further page.
 
+#include "webtransfer.h"
+
 #include <QString>
 
 namespace norModule {
-
-// Time limits of one request, in seconds: to connect, and without receiving anything.
-struct TransferLimits {
-    long connectSeconds = 60;
-    long idleSeconds = 30;
-};
 
 // The longest candidate tried for reference, in narrow (GBK) bytes: 20 more than reference.
 qsizetype candidateLimit(const QString &reference);

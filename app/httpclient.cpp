@@ -2,18 +2,7 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
-
 using namespace Qt::StringLiterals;
-
-namespace {
-
-void initCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-} // namespace
 
 std::optional<QByteArray> ResponseHead::header(QByteArrayView name) const {
     for (const auto &[key, value] : headers) {
@@ -71,20 +60,19 @@ size_t HttpClient::onData(char *data, size_t size, size_t count, void *transfer)
     return length;
 }
 
-HttpClient::HttpClient(HttpLimits limits)
+HttpClient::HttpClient(TransferLimits limits)
     : m_limits(limits) {
-    initCurlOnce();
-    m_handle = curl_easy_init();
+    m_handle = webTransfer::newHandle();
 }
 
 HttpClient::~HttpClient() {
     if (m_handle)
-        curl_easy_cleanup(static_cast<CURL *>(m_handle));
+        curl_easy_cleanup(m_handle);
 }
 
 HttpResult HttpClient::get(const QString &url, const QString &cookie, HttpEvents *events) {
     HttpResult result;
-    CURL *h = static_cast<CURL *>(m_handle);
+    CURL *h = m_handle;
     if (!h) {
         result.error = u"无法创建网络连接"_s;
         return result;
@@ -100,17 +88,9 @@ HttpResult HttpClient::get(const QString &url, const QString &cookie, HttpEvents
     if (!cookie.isEmpty())
         headers = curl_slist_append(headers, QByteArray("cookie: " + cookie.toUtf8()).constData());
 
-    curl_easy_setopt(h, CURLOPT_URL, address.constData());
+    webTransfer::prepare(h, address, m_limits);
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, m_limits.connectSeconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, m_limits.idleSeconds);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpClient::onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);

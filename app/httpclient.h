@@ -3,6 +3,8 @@
 // its connections. A request is synchronous; its events (response started, data arrived) reach
 // the caller while it runs, on the caller's thread.
 
+#include "webtransfer.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
@@ -10,12 +12,6 @@
 
 #include <optional>
 #include <utility>
-
-// Time limits of a request, in seconds: to connect, and without receiving anything.
-struct HttpLimits {
-    long connectSeconds = 60;
-    long idleSeconds = 30;
-};
 
 // The status line's code and the header lines of the response whose body follows (the last one
 // after redirects).
@@ -45,7 +41,7 @@ public:
     // A body larger than this fails the request instead of exhausting memory.
     static constexpr qsizetype kMaxBody = qsizetype(256) << 20;
 
-    explicit HttpClient(HttpLimits limits = {});
+    explicit HttpClient(TransferLimits limits = {});
     ~HttpClient();
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
@@ -60,6 +56,6 @@ private:
     static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
     static size_t onData(char *data, size_t size, size_t count, void *transfer);
 
-    void *m_handle = nullptr; // CURL*
-    HttpLimits m_limits;
+    CURL *m_handle = nullptr;
+    TransferLimits m_limits;
 };

@@ -5,7 +5,7 @@
 
 using namespace Qt::StringLiterals;
 
-Pipeline::Pipeline(JobView &view, QObject *parent, HttpLimits limits)
+Pipeline::Pipeline(JobView &view, QObject *parent, TransferLimits limits)
     : QObject(parent)
     , m_view(view)
     , m_http(limits)

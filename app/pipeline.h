@@ -20,7 +20,7 @@ class Pipeline : public QObject {
 public:
     enum class Outcome { NoRules, Success, Failure, Stopped };
 
-    explicit Pipeline(JobView &view, QObject *parent = nullptr, HttpLimits limits = {});
+    explicit Pipeline(JobView &view, QObject *parent = nullptr, TransferLimits limits = {});
 
     // The download button: loads the site's rules and runs the whole job for the view's
     // contents-page address, returning when it has ended. A site without rules starts no job.

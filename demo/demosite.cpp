@@ -15,7 +15,9 @@ QByteArray gbk(const QString &text) {
     return encoder.encode(text);
 }
 
-QByteArray gzip(const QByteArray &body) {
+} // namespace
+
+QByteArray gzipCompressed(const QByteArray &body) {
     z_stream stream{};
     deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))) + 32, Qt::Uninitialized);
@@ -29,12 +31,10 @@ QByteArray gzip(const QByteArray &body) {
     return out;
 }
 
-} // namespace
-
 DemoSite::DemoSite(const DemoBook &book) {
     const QString folder = QString::fromLatin1(kDemoBookFolder);
     auto add = [this](const QString &path, const QString &html) {
-        m_pages.insert(path, gzip(gbk(html)));
+        m_pages.insert(path, gzipCompressed(gbk(html)));
     };
     add(folder, demoContentsPage(book));
     for (int c = 0; c < book.chapters.size(); ++c) {
@@ -62,7 +62,7 @@ void DemoSite::addRoutes(httplib::Server &server) const {
         } else if (req.get_header_value("Cookie").find(kDemoCookie) == std::string::npos) {
             res.status = 403;
             res.set_header("Content-Encoding", "gzip");
-            res.set_content(gzip(gbk(u"<p>请先打开目录页。</p>"_s)).toStdString(),
+            res.set_content(gzipCompressed(gbk(u"<p>请先打开目录页。</p>"_s)).toStdString(),
                             "text/html; charset=gbk");
             return;
         }

@@ -31,6 +31,9 @@ private:
     QHash<QString, QByteArray> m_pages;
 };
 
+// body compressed as one gzip member, as the site serves its pages.
+QByteArray gzipCompressed(const QByteArray &body);
+
 // The demo site's fixed address for `make demo`.
 inline constexpr int kDemoPort = 8917;
 

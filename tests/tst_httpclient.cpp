@@ -1,6 +1,7 @@
 // The HTTP client against a loopback site (headers, events, failures, limits) and the gzip
 // inflation of response bodies.
 
+#include "demosite.h"
 #include "httpclient.h"
 #include "loopbacksite.h"
 #include "zipModule.h"
@@ -97,8 +98,8 @@ void TestHttpClient::fetchesWithEvents_data() {
     QTest::newRow("plain") << u"/plain"_s << QByteArray() << full << qsizetype(50000);
     QTest::newRow("gzip in capitals, body kept compressed")
         << u"/gzip"_s << QByteArray("GZIP")
-        << QByteArray::number(support::gzipped(sampleBody(50000)).size())
-        << support::gzipped(sampleBody(50000)).size();
+        << QByteArray::number(gzipCompressed(sampleBody(50000)).size())
+        << gzipCompressed(sampleBody(50000)).size();
     QTest::newRow("chunked: no length")
         << u"/chunked"_s << QByteArray() << QByteArray() << qsizetype(50000);
     QTest::newRow("redirect followed") << u"/moved"_s << QByteArray() << full << qsizetype(50000);
@@ -134,7 +135,7 @@ void TestHttpClient::failuresEndTheRequest_data() {
 
 void TestHttpClient::failuresEndTheRequest() {
     QFETCH(QString, url);
-    HttpClient client(HttpLimits{5, 1});
+    HttpClient client(TransferLimits{5, 1});
     EventLog log;
     const HttpResult result = client.get(url, QString(), &log);
     QVERIFY(!result.ok);
@@ -168,9 +169,9 @@ void TestHttpClient::gunzipBodyInflates_data() {
     QTest::addColumn<QByteArray>("expected");
 
     const QByteArray text = sampleBody(300000);
-    const QByteArray packed = support::gzipped(text);
+    const QByteArray packed = gzipCompressed(text);
     QTest::newRow("one member, far larger than its header claims") << packed << true << text;
-    QTest::newRow("two members") << packed + support::gzipped("tail") << true << text + "tail";
+    QTest::newRow("two members") << packed + gzipCompressed("tail") << true << text + "tail";
     QTest::newRow("padding after the member") << packed + QByteArray(16, '\0') << true << text;
     QTest::newRow("cut short") << packed.left(packed.size() / 2) << false << QByteArray();
     QTest::newRow("not gzip at all") << QByteArray("<html>plain</html>") << false << QByteArray();
@@ -184,7 +185,7 @@ void TestHttpClient::gunzipBodyInflates_data() {
     {
         const QByteArray zeros(qsizetype(1) << 20, '\0');
         for (int i = 0; i < 300; ++i)
-            bomb += support::gzipped(zeros);
+            bomb += gzipCompressed(zeros);
     }
     QTest::newRow("inflates past the limit") << bomb << false << QByteArray();
 }

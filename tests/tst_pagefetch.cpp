@@ -56,7 +56,7 @@ private:
 struct Fixture {
     DownloadJob job;
     support::RecordingView view;
-    HttpClient http{HttpLimits{5, 2}};
+    HttpClient http{TransferLimits{5, 2}};
     HiddenBrowser browser;
     HiddenBrowser renderer;
     PageFetcher fetcher{job, view, http, browser, renderer};

@@ -1,27 +1,14 @@
 #include "loopbacksite.h"
 
+#include "demosite.h"
+
 #include <httplib.h>
-#include <zlib.h>
 
 #include <chrono>
 
 using namespace Qt::StringLiterals;
 
 namespace support {
-
-QByteArray gzipped(const QByteArray &body) {
-    z_stream stream{};
-    deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(body.size()))) + 32, Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
-    stream.avail_in = uInt(body.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.truncate(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
 
 LoopbackSite::LoopbackSite()
     : m_server(std::make_unique<httplib::Server>()) {
@@ -61,7 +48,7 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
         }
         if (!page.setCookie.isEmpty())
             res.set_header("Set-Cookie", page.setCookie.toStdString());
-        const QByteArray body = page.gzip ? gzipped(page.body) : page.body;
+        const QByteArray body = page.gzip ? gzipCompressed(page.body) : page.body;
         QByteArray encoding = page.contentEncoding;
         if (encoding.isEmpty() && page.gzip)
             encoding = "gzip";

@@ -67,7 +67,4 @@ private:
     int m_port = -1;
 };
 
-// body compressed as one gzip member.
-QByteArray gzipped(const QByteArray &body);
-
 } // namespace support

@@ -1,0 +1,26 @@
+#pragma once
+// What every web request of the program shares, whichever libcurl handle makes it: the time
+// limits, and the options that keep a request to web addresses and bounded in time.
+
+#include <QString>
+
+typedef void CURL;
+
+// Time limits of one request, in seconds: to connect, and without receiving anything.
+struct TransferLimits {
+    long connectSeconds = 60;
+    long idleSeconds = 30;
+};
+
+namespace webTransfer {
+
+// A new easy handle (libcurl initialised once per process); null when none can be made.
+CURL *newHandle();
+
+// Sets the address and the shared options on handle: http and https only (text taken from a
+// page must never open local files or other services), redirects followed (at most 10), the
+// limits of limits. Certificates are verified and the proxy comes from the environment, as
+// libcurl does by default.
+void prepare(CURL *handle, const QByteArray &url, const TransferLimits &limits);
+
+} // namespace webTransfer
