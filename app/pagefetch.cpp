@@ -133,9 +133,9 @@ void PageFetcher::responseFinished(QByteArray body) {
     if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
         m_job.pageText =
             renderPage(m_job.pageText, m_job.host, m_view.contentsUrl(), m_renderer, m_http);
-    // White space between tags goes. Tags that already touch would be replaced by themselves, so
-    // only gaps of at least one blank are looked for ("(\\s)+" where the rule reads "(\\s)*"):
-    // the same result without a match at every tag of the page.
+    // White space between tags goes, and so does a space before a tag's closing bracket. Tags
+    // that already touch would only be replaced by themselves, so the pattern asks for at least
+    // one blank between them: the same result without a match at every tag of the page.
     m_job.pageText = norModule::regReplace(m_job.pageText, u">(\\s)+<"_s, u"><"_s);
     norModule::replaceAll(m_job.pageText, u" >", u">");
 

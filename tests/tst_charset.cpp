@@ -44,7 +44,6 @@ void TestCharset::detectCharsetNamesBodies_data() {
     QTest::newRow("declaration all in capitals")
         << QByteArray("<META CHARSET=GB2312>") << u"gb2312"_s;
     QTest::newRow("single-quoted declaration") << QByteArray("charset='big5'>") << u"big5"_s;
-    QTest::newRow("name ends at a semicolon") << QByteArray("charset=utf-8;x") << u"utf-8"_s;
     QTest::newRow("name cut at twenty bytes")
         << QByteArray("charset=abcdefghijklmnopqrstuvwxyz") << u"abcdefghijklmnopqrst"_s;
     QTest::newRow("space after the equals sign: bytes decide")
@@ -62,7 +61,6 @@ void TestCharset::detectCharsetNamesBodies_data() {
                                                                          "b\xC4\xE3")
                                                            << u"unknown"_s;
     QTest::newRow("lone high byte at the end") << QByteArray("ab\xC4") << u"unknown"_s;
-    QTest::newRow("high byte followed by ascii") << QByteArray("a\xC4z") << u"unknown"_s;
 }
 
 void TestCharset::detectCharsetNamesBodies() {
@@ -89,7 +87,6 @@ void TestCharset::decodeBytesByLabel_data() {
     QTest::newRow("gb2312 label decodes as GBK") << support::gbk(chinese) << u"gb2312"_s << chinese;
     QTest::newRow("label case and blanks ignored")
         << support::gbk(chinese) << u" GB2312 "_s << chinese;
-    QTest::newRow("gb18030") << support::encoded(u"a😀"_s, "GB18030") << u"gb18030"_s << u"a😀"_s;
     QTest::newRow("big5") << support::encoded(u"書名"_s, "Big5") << u"big5"_s << u"書名"_s;
     QTest::newRow("unicode is UTF-16LE")
         << QByteArray("a\0\x2d\x4e", 4) << u"unicode"_s << u"a中"_s;

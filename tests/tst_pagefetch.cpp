@@ -57,7 +57,7 @@ struct Fixture {
     DownloadJob job;
     support::RecordingView view;
     HttpClient http{TransferLimits{5, 2}};
-    HiddenBrowser browser;
+    HiddenBrowser browser{nullptr, HiddenBrowser::Layout::Skipped}; // as the pipeline has it
     HiddenBrowser renderer;
     PageFetcher fetcher{job, view, http, browser, renderer};
     RecordingSteps steps{fetcher, job};

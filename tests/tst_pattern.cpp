@@ -47,7 +47,6 @@ void TestPattern::placeholderIndexFindsValueGroups_data() {
     QTest::newRow("two values") << u"(.*?)-(.*?)"_s << 1 << 1;
     QTest::newRow("span before value") << u"(.|\\n)*?(.*?)"_s << 0 << 1;
     QTest::newRow("escaped parentheses do not count") << u"javascript:(.*?)\\((.*?)\\)"_s << 1 << 1;
-    QTest::newRow("value inside escaped parentheses") << u"\\((.*?)\\)"_s << 0 << 0;
     QTest::newRow("no placeholder") << u"abc"_s << 0 << -1;
     QTest::newRow("too few placeholders") << u"(.*?)"_s << 1 << -1;
     QTest::newRow("case ignored") << u"(.|\\N)(.*?)"_s << 0 << 1;
@@ -77,7 +76,6 @@ void TestPattern::regMatchFindsFirstValue_data() {
         << QStringList{u"a(.*?)b"_s, u"("_s} << u"aQb"_s << u"Q"_s;
     QTest::newRow("empty alternative matches and has no value")
         << QStringList{u"x(.*?)y"_s, QString()} << u"abc"_s << QString();
-    QTest::newRow("empty list") << QStringList{} << u"abc"_s << QString();
     QTest::newRow("case ignored") << QStringList{u"<TITLE>(.*?)</TITLE>"_s}
                                   << u"<title>Book</title>"_s << u"Book"_s;
     QTest::newRow("value after a span")
@@ -90,8 +88,6 @@ void TestPattern::regMatchFindsFirstValue_data() {
         << QStringList{u"^t(.*?)$"_s} << u"x\ntitle\r\ny"_s << u"itle\r"_s;
     QTest::newRow("unicode escape")
         << QStringList{u"\\u4e66\\u540D：(.*?)<"_s} << u"<h1>书名：天龙<"_s << u"天龙"_s;
-    QTest::newRow("chinese rule") << QStringList{u"作者：(.*?)</"_s} << u"<p>作者：佚名</p>"_s
-                                  << u"佚名"_s;
     QTest::newRow("empty ECMAScript class matches nothing")
         << QStringList{u"a[](.*?)"_s, u"a(.*?)c"_s} << u"abc"_s << u"b"_s;
     QTest::newRow("negated empty class matches any character")
@@ -121,15 +117,12 @@ void TestPattern::regReplaceReplacesEveryMatch_data() {
 
     QTest::newRow("white space between tags")
         << QStringList{u">(\\s)*<"_s} << u"><"_s << u"</td>  \n  <td>"_s << u"</td><td>"_s;
-    QTest::newRow("CR LF between tags")
-        << QStringList{u">(\\s)*<"_s} << u"><"_s << u"<a>\r\n\r\n<b>"_s << u"<a><b>"_s;
     QTest::newRow("alternatives work on each other's output")
         << QStringList{u"a"_s, u"bb"_s} << QString() << u"abab"_s << QString();
     QTest::newRow("failing alternative keeps the earlier passes")
         << QStringList{u"a"_s, u"("_s, u"b"_s} << QString() << u"ab"_s << u"b"_s;
     QTest::newRow("invalid single rule leaves the text")
         << QStringList{u"[a"_s} << u"x"_s << u"abc"_s << u"abc"_s;
-    QTest::newRow("no match") << QStringList{u"z"_s} << u"x"_s << u"abc"_s << u"abc"_s;
     QTest::newRow("case ignored") << QStringList{u"b"_s} << u"-"_s << u"ABC"_s << u"A-C"_s;
     QTest::newRow("captures") << QStringList{u"(\\w)(\\d)"_s} << u"$2$1"_s << u"a1 b2"_s
                               << u"1a 2b"_s;
@@ -143,9 +136,6 @@ void TestPattern::regReplaceReplacesEveryMatch_data() {
         << QStringList{u"(x)"_s} << u"$2"_s << u"x"_s << u"$2"_s;
     QTest::newRow("empty matches everywhere")
         << QStringList{u"x*"_s} << u"-"_s << u"abc"_s << u"-a-b-c-"_s;
-    QTest::newRow("plain replacement from the program")
-        << QStringList{u"document.location.*?="_s} << u"return "_s
-        << u"document.location.href='a'"_s << u"return 'a'"_s;
     QTest::newRow("chinese advertisement")
         << QStringList{u"<p>广告(.*?)</p>"_s} << QString() << u"正文<p>广告：去<b>看</b></p>继续"_s
         << u"正文继续"_s;
@@ -207,10 +197,8 @@ void TestPattern::htmlToTextConverts_data() {
     QTest::newRow("line breaks") << u"line1<br>line2<BR/>line3<br />x"_s
                                  << u"line1\rline2\rline3\rx"_s;
     QTest::newRow("paragraph with attributes") << u"<p class=x>text</p>"_s << u"text\r"_s;
-    QTest::newRow("bare paragraph in capitals") << u"<P>a</P>"_s << u"\ra\r"_s;
     QTest::newRow("comment") << u"<!-- note -->text"_s << u"text"_s;
     QTest::newRow("less-than that is no tag") << u"x < y"_s << u"x < y"_s;
-    QTest::newRow("digit after less-than") << u"1<2 and 3>2"_s << u"1<2 and 3>2"_s;
     QTest::newRow("double-encoded space") << u"&amp;nbsp;"_s << u" "_s;
     QTest::newRow("entity without semicolon") << u"&nbspx"_s << u" x"_s;
     QTest::newRow("double-encoded less-than") << u"&amp;lt;"_s << u"<"_s;
@@ -218,9 +206,7 @@ void TestPattern::htmlToTextConverts_data() {
     QTest::newRow("quotes in any case") << u"&QUOT;x&quot"_s << u"\"x\""_s;
     QTest::newRow("middle dot") << u"a&#183;b"_s << u"a\u00B7b"_s;
     QTest::newRow("other numeric entities stay") << u"&#8212;"_s << u"&#8212;"_s;
-    QTest::newRow("tab") << u"a\tb"_s << u"a b"_s;
     QTest::newRow("link and inline tags") << u"<a href=\"x\">第<b>一</b>章</a>"_s << u"第一章"_s;
-    QTest::newRow("CR LF kept") << u"a\r\nb<br>"_s << u"a\r\nb\r"_s;
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -254,10 +240,6 @@ void TestPattern::combineUrlResolvesLinks_data() {
                               << u"http://h/a/d.html"_s;
     QTest::newRow("absolute link")
         << base << u"https://other.example/p?q=1"_s << u"https://other.example/p?q=1"_s;
-    QTest::newRow("scheme-relative")
-        << base << u"//other.example/x"_s << u"http://other.example/x"_s;
-    QTest::newRow("query only") << base << u"?page=2"_s
-                                << u"http://books.example/a/b.html?page=2"_s;
     QTest::newRow("empty link is the page") << base << QString() << base;
     QTest::newRow("space encoded, blanks around dropped")
         << base << u" my file.html \r\n"_s << u"http://books.example/a/my%20file.html"_s;
@@ -265,8 +247,6 @@ void TestPattern::combineUrlResolvesLinks_data() {
                                << u"http://127.0.0.1:8080/book/1/2.html"_s;
     QTest::newRow("chinese path") << base << u"第一章.html"_s
                                   << u"http://books.example/a/%E7%AC%AC%E4%B8%80%E7%AB%A0.html"_s;
-    QTest::newRow("entity left for the caller")
-        << base << u"?a=1&amp;b=2"_s << u"http://books.example/a/b.html?a=1&amp;b=2"_s;
     QTest::newRow("base that is no address")
         << u"not an address"_s << u"c.html"_s << u"not an address"_s;
     QTest::newRow("broken link") << base << u"http://[::1"_s << base;
@@ -288,8 +268,6 @@ void TestPattern::combineUrlWithinNeverDropsAFittingAddress_data() {
     QTest::newRow("query and fragment") << u"../p?q=第一章&x=1#frag"_s;
     QTest::newRow("encoded separators") << u"a%2Fb%2F..%2Fc/%41%42.html"_s;
     QTest::newRow("absolute link") << u"http://other.example/a/../b.html?x"_s;
-    QTest::newRow("authority only") << u"//other.example/.."_s;
-    QTest::newRow("short file") << u"t/1.txt"_s;
     QTest::newRow("invalid link") << u"http://[broken/longer/than/anything"_s;
     QTest::newRow("empty") << QString();
 }
@@ -321,9 +299,7 @@ void TestPattern::nearlySameComparesNames_data() {
     QTest::newRow("numbered parts") << u"第十二章（一）"_s << u"第十二章（二）"_s << true;
     QTest::newRow("different chapters") << u"第1章 开始"_s << u"第2章 结束"_s << false;
     QTest::newRow("bare numbers") << u"第1章"_s << u"第2章"_s << true;
-    QTest::newRow("three characters apart") << u"第10章 上"_s << u"第11章 下"_s << false;
     QTest::newRow("case ignored") << u"Part One A"_s << u"part one b"_s << true;
-    QTest::newRow("spaces ignored") << u"第 一 章"_s << u"第一章"_s << true;
     QTest::newRow("empty name") << QString() << u"第一章"_s << true;
 }
 

@@ -65,11 +65,11 @@ bool isPunctuationMark(QChar c) {
     }
 }
 
-// The result of replacing c c by c until none is left: every run of c becomes one c.
 bool isBlank(QChar c) {
     return c.unicode() <= 0x20;
 }
 
+// The result of replacing c c by c until none is left: every run of c becomes one c.
 void collapseRuns(QString &text, QChar c) {
     QChar *data = text.data();
     const qsizetype size = text.size();
