@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 namespace norModule {
 
 namespace {
@@ -51,7 +53,17 @@ std::optional<QString> combineUrlWithin(const QString &base, const QString &link
                                         qsizetype maxLength) {
     if (base.isEmpty())
         return QString();
-    const QUrl linkUrl(tidyAddress(link), QUrl::TolerantMode);
+    const QString tidyLink = tidyAddress(link);
+    QUrl linkUrl(tidyLink, QUrl::TolerantMode);
+    if (!linkUrl.isValid() && linkUrl.isRelative() && tidyLink.contains(u':') &&
+        !tidyLink.startsWith(u'/')) {
+        // A colon before the first "/" makes a link read as "scheme:..."; where what stands
+        // before it cannot be a scheme ("他说:" or "Chapter 1:"), browsers take the link for a
+        // relative path, and so does this: "./" in front resolves to the same address.
+        const QUrl asPath(u"./"_s + tidyLink, QUrl::TolerantMode);
+        if (asPath.isValid())
+            linkUrl = asPath;
+    }
     if (!linkUrl.isValid())
         return base;
     if (keptLength(linkUrl) > maxLength)

@@ -12,7 +12,6 @@
 
 #include <httplib.h>
 
-#include <algorithm>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -45,7 +44,6 @@ private:
     // Runs the program; with interruptAt, sends it SIGINT once the site has been asked for that
     // path.
     Run run(const QStringList &arguments, const QString &interruptAt = QString());
-    bool requested(const QString &path) const;
     QString contents() const { return m_site.url(QString::fromLatin1(kDemoBookFolder)); }
 
     support::LoopbackSite m_site;
@@ -82,12 +80,6 @@ void TestCli::initTestCase() {
     QVERIFY(QDir().mkdir(m_shelf));
 }
 
-bool TestCli::requested(const QString &path) const {
-    const QList<support::SeenRequest> seen = m_site.seen();
-    return std::any_of(seen.cbegin(), seen.cend(),
-                       [&path](const support::SeenRequest &r) { return r.path == path; });
-}
-
 Run TestCli::run(const QStringList &arguments, const QString &interruptAt) {
     QProcess process;
     process.setProgram(QStringLiteral(KESTRELON_CLI));
@@ -96,7 +88,7 @@ Run TestCli::run(const QStringList &arguments, const QString &interruptAt) {
     if (!process.waitForStarted())
         return {};
     if (!interruptAt.isEmpty()) {
-        for (int waited = 0; !requested(interruptAt); waited += 20) {
+        for (int waited = 0; !m_site.clientPaths().contains(interruptAt); waited += 20) {
             if (waited > 20000 || process.state() == QProcess::NotRunning)
                 return {};
             QTest::qWait(20);
@@ -185,7 +177,7 @@ void TestCli::interruptStopsTheJob() {
     QCOMPARE(result.exitCode, 2);
     QCOMPARE(result.out, u"取书进度：用户中断！\n"_s);
     QVERIFY(QDir(shelf.path()).isEmpty());
-    QVERIFY(!requested(u"/slow/2.html"_s));
+    QVERIFY(!m_site.clientPaths().contains(u"/slow/2.html"_s));
 }
 
 void TestCli::badUsage_data() {

@@ -71,16 +71,6 @@ struct Fixture {
     }
 };
 
-// Requests our client made (the browser's own requests carry its user agent).
-QList<support::SeenRequest> clientRequests(const support::LoopbackSite &site) {
-    QList<support::SeenRequest> ours;
-    for (const support::SeenRequest &request : site.seen()) {
-        if (request.userAgent.isEmpty())
-            ours.append(request);
-    }
-    return ours;
-}
-
 } // namespace
 
 class TestPageFetch : public QObject {
@@ -151,7 +141,7 @@ void TestPageFetch::cookieTravelsWithEveryRequestOfAJob() {
     Fixture fixture;
     fixture.steps.nextPages = {{PageKind::Chapter, m_site.url(u"/cookie/1.html"_s)},
                                {PageKind::Chapter, m_site.url(u"/cookie/2.html"_s)}};
-    const qsizetype before = clientRequests(m_site).size();
+    const qsizetype before = m_site.clientRequests().size();
     fixture.run(m_site.url(u"/cookie/index.html"_s));
     QCOMPARE(fixture.job.endState, EndState::Success);
     // One cookie from the response's header, one set by the page's script.
@@ -160,7 +150,7 @@ void TestPageFetch::cookieTravelsWithEveryRequestOfAJob() {
     QCOMPARE(fixture.steps.pages.size(), 3);
     QCOMPARE(fixture.steps.pages.at(1).text, u"<p>one</p>"_s);
     QCOMPARE(fixture.steps.pages.at(2).text, u"<p>two</p>"_s);
-    const QList<support::SeenRequest> requests = clientRequests(m_site).mid(before);
+    const QList<support::SeenRequest> requests = m_site.clientRequests(before);
     QCOMPARE(requests.size(), 3);
     for (const support::SeenRequest &request : requests)
         QCOMPARE(request.cookie, cookie);
@@ -171,7 +161,7 @@ void TestPageFetch::cookieTravelsWithEveryRequestOfAJob() {
     fixture.run(m_site.url(u"/plain/index.html"_s, u"localhost"_s));
     QCOMPARE(fixture.steps.pages.size(), 1);
     QCOMPARE(fixture.job.savedCookie, QString());
-    QVERIFY(!clientRequests(m_site).last().hasCookie);
+    QVERIFY(!m_site.clientRequests().last().hasCookie);
 }
 
 void TestPageFetch::charsetDetectedOncePerPageKind() {
@@ -230,11 +220,11 @@ void TestPageFetch::failedRequestsEndTheJob() {
     QFETCH(int, clientRequests);
     Fixture fixture;
     fixture.steps.nextPages = {{PageKind::Chapter, m_site.url(u"/plain/index.html"_s)}};
-    const qsizetype before = ::clientRequests(m_site).size();
+    const qsizetype before = m_site.clientRequests().size();
     fixture.run(url);
     QCOMPARE(fixture.job.endState, EndState::Failure);
     QVERIFY(fixture.steps.pages.isEmpty());
-    QCOMPARE(::clientRequests(m_site).size() - before, clientRequests);
+    QCOMPARE(m_site.clientRequests().size() - before, clientRequests);
 }
 
 void TestPageFetch::scriptedContentsPageIsBuilt() {

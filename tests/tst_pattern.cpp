@@ -247,6 +247,9 @@ void TestPattern::combineUrlResolvesLinks_data() {
                                << u"http://127.0.0.1:8080/book/1/2.html"_s;
     QTest::newRow("chinese path") << base << u"第一章.html"_s
                                   << u"http://books.example/a/%E7%AC%AC%E4%B8%80%E7%AB%A0.html"_s;
+    QTest::newRow("colon in text that is no scheme")
+        << base << u"他说:好<br />"_s
+        << u"http://books.example/a/%E4%BB%96%E8%AF%B4:%E5%A5%BD%3Cbr%20/%3E"_s;
     QTest::newRow("base that is no address")
         << u"not an address"_s << u"c.html"_s << u"not an address"_s;
     QTest::newRow("broken link") << base << u"http://[::1"_s << base;
@@ -269,6 +272,7 @@ void TestPattern::combineUrlWithinNeverDropsAFittingAddress_data() {
     QTest::newRow("encoded separators") << u"a%2Fb%2F..%2Fc/%41%42.html"_s;
     QTest::newRow("absolute link") << u"http://other.example/a/../b.html?x"_s;
     QTest::newRow("invalid link") << u"http://[broken/longer/than/anything"_s;
+    QTest::newRow("colon before the first slash") << u"Chapter 1: the start<br />"_s;
     QTest::newRow("empty") << QString();
 }
 

@@ -96,6 +96,22 @@ QString LoopbackSite::url(const QString &path, const QString &host) const {
     return u"http://%1:%2%3"_s.arg(host.isEmpty() ? u"127.0.0.1"_s : host).arg(m_port).arg(path);
 }
 
+QList<SeenRequest> LoopbackSite::clientRequests(qsizetype from) const {
+    QList<SeenRequest> ours;
+    for (const SeenRequest &request : seen()) {
+        if (request.userAgent.isEmpty())
+            ours.append(request);
+    }
+    return ours.mid(from);
+}
+
+QStringList LoopbackSite::clientPaths(qsizetype from) const {
+    QStringList paths;
+    for (const SeenRequest &request : clientRequests(from))
+        paths.append(request.path);
+    return paths;
+}
+
 QList<SeenRequest> LoopbackSite::seen() const {
     std::lock_guard lock(m_seenMutex);
     return m_seen;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -57,6 +58,10 @@ public:
     // Requests that reached the site, counted before any route runs.
     int requestCount() const { return m_requests.load(); }
     QList<SeenRequest> seen() const;
+    // The requests made by the program itself, not by its hidden browser (which sends a user
+    // agent), from the from-th on.
+    QList<SeenRequest> clientRequests(qsizetype from = 0) const;
+    QStringList clientPaths(qsizetype from = 0) const;
 
 private:
     std::unique_ptr<httplib::Server> m_server;
