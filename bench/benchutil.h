@@ -21,7 +21,7 @@ inline void useOneAllocatorPolicy() {
 }
 
 // The fastest of several runs, in milliseconds: the least disturbed by the rest of the machine.
-inline double bestMilliseconds(const std::function<void()> &work, int runs = 5) {
+inline double bestMilliseconds(const std::function<void()> &work, int runs = 7) {
     double best = 1e300;
     for (int i = 0; i < runs; ++i) {
         QElapsedTimer timer;
