@@ -40,7 +40,8 @@ void TerminalView::catchInterrupt() {
 void TerminalView::setStatus(const QString &text) {
     if (text.startsWith(u"传输速度："_s)) {
         m_speed = text;
-        if (m_terminal)
+        // The speed changes with every piece of a page; ten redraws a second are plenty.
+        if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))
             drawProgress();
         return;
     }
@@ -118,6 +119,7 @@ void TerminalView::drawProgress() {
     writeErr(
         u"\r[%1]%2  %3 %4%\x1b[K"_s.arg(bar, chapters, m_speed).arg(int(m_pageFraction * 100)));
     m_progressShown = true;
+    m_sinceDrawn.start();
 }
 
 void TerminalView::clearProgress() {

@@ -59,4 +59,5 @@ private:
     int m_total = 0;
     double m_pageFraction = 0;
     QElapsedTimer m_sinceEvents;
+    QElapsedTimer m_sinceDrawn;
 };
