@@ -97,14 +97,12 @@ QString regReplace(const QString &text, const QString &pattern, const QString &r
 
 std::optional<QList<RuleMatch>> allMatches(const QString &text, const QString &pattern) {
     const QRegularExpression re = compileRule(pattern);
-    const auto matches = matchAll(re, text);
-    if (!matches)
-        return std::nullopt;
     const int groups = re.captureCount();
     QList<RuleMatch> result;
-    result.reserve(matches->size());
-    for (const QRegularExpressionMatch &m : *matches)
-        result.append(toRuleMatch(m, groups));
+    if (!forEachMatch(re, text, [&](const QRegularExpressionMatch &m) {
+            result.append(toRuleMatch(m, groups));
+        }))
+        return std::nullopt;
     return result;
 }
 

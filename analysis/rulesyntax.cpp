@@ -131,14 +131,6 @@ bool forEachMatch(const QRegularExpression &re, const QString &text,
     return true;
 }
 
-std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression &re,
-                                                       const QString &text) {
-    QList<QRegularExpressionMatch> matches;
-    if (!forEachMatch(re, text, [&](const QRegularExpressionMatch &m) { matches.append(m); }))
-        return std::nullopt;
-    return matches;
-}
-
 std::optional<QRegularExpressionMatch> matchFirst(const QRegularExpression &re,
                                                   const QString &text) {
     if (!re.isValid())

@@ -3,7 +3,6 @@
 // translation, the bounded compiled form, the JavaScript-style global match walk and the
 // JavaScript replacement string.
 
-#include <QList>
 #include <QRegularExpression>
 #include <QRegularExpressionMatch>
 #include <QString>
@@ -25,13 +24,9 @@ QString translateRule(const QString &rule);
 QRegularExpression compileRule(const QString &rule);
 
 // Every match of re in text, found the way a global ECMAScript expression walks a text (after an
-// empty match the search goes on one character further). nullopt when the engine gave up on the
-// text (match limit, JIT stack) or the expression is invalid.
-std::optional<QList<QRegularExpressionMatch>> matchAll(const QRegularExpression &re,
-                                                       const QString &text);
-
-// The same walk, handing each match to visit as it is found; false when the engine gave up on
-// the text or the expression is invalid (visit has then seen the matches before the failure).
+// empty match the search goes on one character further), handed to visit as it is found. False
+// when the engine gave up on the text (match limit, JIT stack) or the expression is invalid;
+// visit has then seen the matches before the failure.
 bool forEachMatch(const QRegularExpression &re, const QString &text,
                   const std::function<void(const QRegularExpressionMatch &)> &visit);
 

@@ -25,12 +25,12 @@ public:
     // past the limit.
     std::optional<QString> runScriptLink(const QString &link);
 
+private:
     // Adds code to the engine (the engine's AddCode); false when it raised an error.
     bool addCode(const QString &code);
     // Calls a global function by name (the engine's Run); nullopt on any failure.
     std::optional<QString> run(const QString &name, const QStringList &arguments);
 
-private:
     // Runs work with the watchdog armed; the value, or an error value when interrupted.
     template <typename Work>
     QJSValue guarded(Work work);
