@@ -1,10 +1,10 @@
-#include "contents.h"
+#include "analysis/contents.h"
 
-#include "combineurl.h"
-#include "nearlysame.h"
-#include "pattern.h"
-#include "scriptengine.h"
-#include "typeset.h"
+#include "analysis/scriptengine.h"
+#include "pattern/combineurl.h"
+#include "pattern/nearlysame.h"
+#include "pattern/pattern.h"
+#include "text/typeset.h"
 
 #include <algorithm>
 #include <numeric>

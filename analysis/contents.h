@@ -3,7 +3,7 @@
 // list, with script links evaluated, relative links resolved, the order repaired when the site
 // asks for it, the wanted range found and small chapters merged on request.
 
-#include "siterules.h"
+#include "analysis/siterules.h"
 
 #include <QList>
 #include <QString>

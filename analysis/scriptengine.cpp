@@ -1,6 +1,6 @@
-#include "scriptengine.h"
+#include "analysis/scriptengine.h"
 
-#include "pattern.h"
+#include "pattern/pattern.h"
 
 #include <QJSValueList>
 

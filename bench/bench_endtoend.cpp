@@ -3,7 +3,7 @@
 // connection. Prints the wall times, the CLI's peak memory, the marginal cost per chapter of
 // each, their ratio and the CLI's fixed start-up. Exits 1 when a target is missed.
 
-#include "demosite.h"
+#include "demo/demosite.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -3,15 +3,15 @@
 // 1,000 gzip pages of 10 KB over loopback, against the floor of curl fetching the same pages in
 // one process over one connection. Exits 1 when a target is missed.
 
-#include "benchutil.h"
-#include "contents.h"
-#include "demosite.h"
-#include "downloadjob.h"
-#include "hiddenbrowser.h"
-#include "jobview.h"
-#include "pagefetch.h"
-#include "scriptengine.h"
-#include "webengine.h"
+#include "analysis/contents.h"
+#include "analysis/scriptengine.h"
+#include "bench/benchutil.h"
+#include "demo/demosite.h"
+#include "pipeline/downloadjob.h"
+#include "pipeline/hiddenbrowser.h"
+#include "pipeline/jobview.h"
+#include "pipeline/pagefetch.h"
+#include "pipeline/webengine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // chapter-link rule over a contents page, and HTML to text. Exits 1 when one does not scale
 // linearly.
 
-#include "benchutil.h"
-#include "charset.h"
-#include "htmltotext.h"
-#include "pattern.h"
-#include "typeset.h"
+#include "bench/benchutil.h"
+#include "pattern/htmltotext.h"
+#include "pattern/pattern.h"
+#include "text/charset.h"
+#include "text/typeset.h"
 
 #include <QStringEncoder>
 

@@ -1,10 +1,10 @@
 // kestrelon-cli: downloads a serialised book from a terminal, with the same pipeline as the
 // window.
 
-#include "iniModule.h"
-#include "pipeline.h"
-#include "terminalview.h"
-#include "webengine.h"
+#include "cli/terminalview.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/webengine.h"
+#include "settings/inimodule.h"
 
 #include <QCommandLineParser>
 #include <QDir>

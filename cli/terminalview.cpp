@@ -1,4 +1,4 @@
-#include "terminalview.h"
+#include "cli/terminalview.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@
 // standard output, progress on standard error (a bar on a terminal, plain lines otherwise), and
 // Ctrl-C as the stop button.
 
-#include "jobview.h"
+#include "pipeline/jobview.h"
 
 #include <QElapsedTimer>
 #include <QString>

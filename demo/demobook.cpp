@@ -1,4 +1,4 @@
-#include "demobook.h"
+#include "demo/demobook.h"
 
 #include <array>
 

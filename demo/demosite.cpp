@@ -1,4 +1,4 @@
-#include "demosite.h"
+#include "demo/demosite.h"
 
 #include <QFile>
 #include <QStringEncoder>
@@ -74,7 +74,7 @@ void DemoSite::addRoutes(httplib::Server &server) const {
 }
 
 QByteArray demoSiteSettings(const QString &host) {
-    QFile file(QStringLiteral(KESTRELON_DEMO_TEMPLATE));
+    QFile file(u":/demo/Kestrelon.ini.template"_s);
     if (!file.open(QIODevice::ReadOnly))
         return {};
     QString text = QString::fromUtf8(file.readAll());

@@ -3,7 +3,7 @@
 // pages, follow-on pages and separate text documents, every page GBK-encoded and gzip-compressed,
 // and every page but the contents page refused to visitors without the cookie it sets.
 
-#include "demobook.h"
+#include "demo/demobook.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,8 +1,8 @@
 // kestrelon-demo-site: serves the demo book on 127.0.0.1 until interrupted, or writes the demo
 // site's settings file where none exists yet.
 
-#include "demobook.h"
-#include "demosite.h"
+#include "demo/demobook.h"
+#include "demo/demosite.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Charset detection, decoding by label, and whole text files in a named encoding.
 
-#include "charset.h"
-#include "testfiles.h"
+#include "tests/support/testfiles.h"
+#include "text/charset.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // kestrelon-cli as a process: exit codes, messages, files, Ctrl-C and bad usage, against a
 // loopback copy of the demo site.
 
-#include "demosite.h"
-#include "loopbacksite.h"
-#include "testfiles.h"
+#include "demo/demosite.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,8 +1,8 @@
 // The contents-page analysis (title, author, volumes, chapters, sorting, range, small chapters)
 // and the script engine that resolves "javascript:" chapter links.
 
-#include "contents.h"
-#include "scriptengine.h"
+#include "analysis/contents.h"
+#include "analysis/scriptengine.h"
 
 #include <QTest>
 

@@ -2,14 +2,14 @@
 // loopback site, with the settings file in a temporary folder; every check compares the whole
 // book file.
 
-#include "charset.h"
-#include "demosite.h"
-#include "iniModule.h"
-#include "loopbacksite.h"
-#include "pipeline.h"
-#include "recordingview.h"
-#include "testfiles.h"
-#include "webengine.h"
+#include "demo/demosite.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/webengine.h"
+#include "settings/inimodule.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/recordingview.h"
+#include "tests/support/testfiles.h"
+#include "text/charset.h"
 
 #include <QDir>
 #include <QStringDecoder>

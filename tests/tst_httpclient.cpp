@@ -1,10 +1,10 @@
 // The HTTP client against a loopback site (headers, events, failures, limits) and the gzip
 // inflation of response bodies.
 
-#include "demosite.h"
-#include "httpclient.h"
-#include "loopbacksite.h"
-#include "zipModule.h"
+#include "demo/demosite.h"
+#include "net/httpclient.h"
+#include "net/zipmodule.h"
+#include "tests/support/loopbacksite.h"
 
 #include <QTest>
 

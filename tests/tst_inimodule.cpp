@@ -1,9 +1,9 @@
 // The settings file: private-profile reads and writes checked byte for byte in the file, the
 // defaults written back, the global options, and files in folders nobody can write to.
 
-#include "globalOptions.h"
-#include "iniModule.h"
-#include "testfiles.h"
+#include "settings/globaloptions.h"
+#include "settings/inimodule.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>

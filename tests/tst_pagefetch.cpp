@@ -2,15 +2,15 @@
 // site: cookies, character sets per page kind, gzip, progress, failures, and contents pages that
 // their site builds with scripts.
 
-#include "charset.h"
-#include "downloadjob.h"
-#include "hiddenbrowser.h"
-#include "loopbacksite.h"
-#include "pagefetch.h"
-#include "recordingview.h"
-#include "renderpage.h"
-#include "testfiles.h"
-#include "webengine.h"
+#include "pipeline/downloadjob.h"
+#include "pipeline/hiddenbrowser.h"
+#include "pipeline/pagefetch.h"
+#include "pipeline/renderpage.h"
+#include "pipeline/webengine.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/recordingview.h"
+#include "tests/support/testfiles.h"
+#include "text/charset.h"
 
 #include <QRegularExpression>
 #include <QTest>

@@ -1,10 +1,10 @@
 // The pattern helpers: value placeholders, finding and replacing with site rules (ECMAScript
 // meaning, bounded on hostile input), HTML to text, link resolution and name comparison.
 
-#include "combineurl.h"
-#include "htmltotext.h"
-#include "nearlysame.h"
-#include "pattern.h"
+#include "pattern/combineurl.h"
+#include "pattern/htmltotext.h"
+#include "pattern/nearlysame.h"
+#include "pattern/pattern.h"
 
 #include <QTest>
 

@@ -1,11 +1,11 @@
 // Recognising a site and loading its rules: the keys read, the write-backs and removals in the
 // settings file (checked byte for byte), and the rule values split into alternatives.
 
-#include "downloadjob.h"
-#include "iniModule.h"
-#include "loadsiterules.h"
-#include "recordingview.h"
-#include "testfiles.h"
+#include "pipeline/downloadjob.h"
+#include "pipeline/loadsiterules.h"
+#include "settings/inimodule.h"
+#include "tests/support/recordingview.h"
+#include "tests/support/testfiles.h"
 
 #include <QTemporaryDir>
 #include <QTest>

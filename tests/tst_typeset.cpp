@@ -1,7 +1,7 @@
 // Book typesetting: layout detection, paragraph joining, indents, punctuation runs, the repeated
 // title, and the trimming of names.
 
-#include "typeset.h"
+#include "text/typeset.h"
 
 #include <QTest>
 

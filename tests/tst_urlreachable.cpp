@@ -1,9 +1,9 @@
 // The helpers that leave the process: urlReachable against a loopback site, and shellOpen
 // through the desktop's handlers.
 
-#include "loopbacksite.h"
-#include "shellopen.h"
-#include "urlreachable.h"
+#include "net/urlreachable.h"
+#include "tests/support/loopbacksite.h"
+#include "window/shellopen.h"
 
 #include <QDesktopServices>
 #include <QTest>

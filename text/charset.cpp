@@ -1,6 +1,6 @@
-#include "charset.h"
+#include "text/charset.h"
 
-#include "charsetlabels.h"
+#include "text/charsetlabels.h"
 
 #include <algorithm>
 

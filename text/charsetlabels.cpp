@@ -1,4 +1,4 @@
-#include "charsetlabels.h"
+#include "text/charsetlabels.h"
 
 #include <QHash>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "typeset.h"
+#include "text/typeset.h"
 
-#include "htmltotext.h"
-#include "replaceall.h"
+#include "pattern/htmltotext.h"
+#include "pattern/replaceall.h"
 
 #include <algorithm>
 #include <array>

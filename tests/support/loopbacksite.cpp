@@ -1,6 +1,6 @@
-#include "loopbacksite.h"
+#include "tests/support/loopbacksite.h"
 
-#include "demosite.h"
+#include "demo/demosite.h"
 
 #include <httplib.h>
 

@@ -2,7 +2,7 @@
 // A front end for tests: the addresses and options are plain fields, and everything the pipeline
 // shows is recorded.
 
-#include "jobview.h"
+#include "pipeline/jobview.h"
 
 #include <QCoreApplication>
 #include <QList>

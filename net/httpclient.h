@@ -1,0 +1,61 @@
+#pragma once
+// The job's HTTP request object: one libcurl handle that lives as long as its owner and reuses
+// its connections. A request is synchronous; its events (response started, data arrived) reach
+// the caller while it runs, on the caller's thread.
+
+#include "net/webtransfer.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+// The status line's code and the header lines of the response whose body follows (the last one
+// after redirects).
+struct ResponseHead {
+    long status = 0;
+    QList<std::pair<QByteArray, QByteArray>> headers;
+
+    // The first header of that name, letter case ignored; nullopt when the response lacks it.
+    std::optional<QByteArray> header(QByteArrayView name) const;
+};
+
+class HttpEvents {
+public:
+    virtual ~HttpEvents() = default;
+    virtual void responseStarted(const ResponseHead &head) = 0;
+    virtual void dataArrived(QByteArrayView piece) = 0;
+};
+
+struct HttpResult {
+    bool ok = false;
+    QString error; // why the request failed, for the user
+    QByteArray body;
+};
+
+class HttpClient {
+public:
+    // A body larger than this fails the request instead of exhausting memory.
+    static constexpr qsizetype kMaxBody = qsizetype(256) << 20;
+
+    explicit HttpClient(TransferLimits limits = {});
+    ~HttpClient();
+    HttpClient(const HttpClient &) = delete;
+    HttpClient &operator=(const HttpClient &) = delete;
+
+    // GET url, sending only a "cookie" header (when cookie is not empty). Redirects are followed
+    // (at most 10), certificates verified, the proxy taken from the environment. events may be
+    // null. The result holds the whole body, or ok false with the reason.
+    HttpResult get(const QString &url, const QString &cookie, HttpEvents *events);
+
+private:
+    struct Transfer;
+    static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
+    static size_t onData(char *data, size_t size, size_t count, void *transfer);
+
+    CURL *m_handle = nullptr;
+    TransferLimits m_limits;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// Answers whether an address found in a chapter's text is worth requesting as a further page.
+
+#include "net/webtransfer.h"
+
+#include <QString>
+
+namespace norModule {
+
+// The longest candidate tried for reference, in narrow (GBK) bytes: 20 more than reference.
+qsizetype candidateLimit(const QString &reference);
+
+// False at once, without any traffic, when candidate is more than 20 bytes longer (in the
+// system's narrow code page, GBK) than reference. Otherwise a real GET that stops as soon as the
+// response headers have arrived: true when a response came, whatever its status.
+bool urlReachable(const QString &candidate, const QString &reference,
+                  const TransferLimits &limits = {});
+
+} // namespace norModule

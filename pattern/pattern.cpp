@@ -1,0 +1,109 @@
+#include "pattern/pattern.h"
+
+#include "pattern/rulesyntax.h"
+
+using namespace Qt::StringLiterals;
+
+namespace norModule {
+
+namespace {
+
+RuleMatch toRuleMatch(const QRegularExpressionMatch &m, int groups) {
+    RuleMatch rule;
+    rule.start = m.capturedStart(0);
+    rule.matched = m.captured(0);
+    rule.subMatches.reserve(groups);
+    for (int g = 1; g <= groups; ++g)
+        rule.subMatches.append(m.captured(g));
+    return rule;
+}
+
+} // namespace
+
+int placeholderIndex(const QString &pattern, int ordinal) {
+    static const QString value = u"(.*?)"_s;
+    static const QString span = u"(.|\\n)"_s;
+    QString copy = pattern;
+    copy.remove(u"\\("_s);
+    copy.remove(u"\\)"_s);
+
+    int occurrence = 0;
+    int placeholder = 0;
+    qsizetype pos = 0;
+    while (pos < copy.size()) {
+        const QStringView rest = QStringView(copy).mid(pos);
+        if (rest.startsWith(value, Qt::CaseInsensitive)) {
+            if (placeholder == ordinal)
+                return occurrence;
+            ++placeholder;
+            ++occurrence;
+            pos += value.size();
+        } else if (rest.startsWith(span, Qt::CaseInsensitive)) {
+            ++occurrence;
+            pos += span.size();
+        } else {
+            ++pos;
+        }
+    }
+    return -1;
+}
+
+QString regMatch(const QString &text, const QStringList &patterns) {
+    for (const QString &alternative : patterns) {
+        const auto match = matchFirst(compileRule(alternative), text);
+        if (!match)
+            return {};
+        if (!match->hasMatch())
+            continue;
+        const int index = placeholderIndex(alternative, 0);
+        if (index < 0)
+            return {};
+        return match->captured(index + 1);
+    }
+    return {};
+}
+
+QString regMatch(const QString &text, const QString &pattern) {
+    return regMatch(text, QStringList{pattern});
+}
+
+QString regReplace(const QString &text, const QStringList &patterns, const QString &replacement) {
+    QString current = text;
+    for (const QString &alternative : patterns) {
+        const QRegularExpression re = compileRule(alternative);
+        const int captures = re.captureCount();
+        QString out;
+        qsizetype copied = 0;
+        const bool ok = forEachMatch(re, current, [&](const QRegularExpressionMatch &m) {
+            if (out.isNull())
+                out.reserve(current.size());
+            out += QStringView(current).mid(copied, m.capturedStart(0) - copied);
+            out += expandReplacement(replacement, m, current, captures);
+            copied = m.capturedEnd(0);
+        });
+        if (!ok)
+            return current;
+        if (out.isNull())
+            continue; // nothing matched
+        out += QStringView(current).mid(copied);
+        current = std::move(out);
+    }
+    return current;
+}
+
+QString regReplace(const QString &text, const QString &pattern, const QString &replacement) {
+    return regReplace(text, QStringList{pattern}, replacement);
+}
+
+std::optional<QList<RuleMatch>> allMatches(const QString &text, const QString &pattern) {
+    const QRegularExpression re = compileRule(pattern);
+    const int groups = re.captureCount();
+    QList<RuleMatch> result;
+    if (!forEachMatch(re, text, [&](const QRegularExpressionMatch &m) {
+            result.append(toRuleMatch(m, groups));
+        }))
+        return std::nullopt;
+    return result;
+}
+
+} // namespace norModule

@@ -1,0 +1,160 @@
+#include "pipeline/chapterloop.h"
+
+#include "analysis/contents.h"
+#include "net/urlreachable.h"
+#include "pattern/combineurl.h"
+#include "pattern/htmltotext.h"
+#include "pattern/pattern.h"
+#include "pipeline/bookfile.h"
+#include "pipeline/downloadjob.h"
+#include "pipeline/hiddenbrowser.h"
+#include "pipeline/jobview.h"
+#include "text/typeset.h"
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// While a chapter page is taken apart its line ends are these two characters, so that the page
+// is one line and a rule's "." crosses line ends.
+constexpr QChar kCarriageReturnMark = u'\u000E';
+constexpr QChar kLineFeedMark = u'\u000F';
+
+const QString kIndent = u"\u3000\u3000"_s;
+const QString kLineEnd = u"\r\n"_s;
+constexpr double kBookBarTwips = 4440.0;
+
+} // namespace
+
+ChapterLoop::ChapterLoop(DownloadJob &job, JobView &view, PageFetcher &fetcher,
+                         ScriptEngine &scripts, HiddenBrowser &renderer)
+    : m_job(job)
+    , m_view(view)
+    , m_fetcher(fetcher)
+    , m_scripts(scripts)
+    , m_renderer(renderer) {}
+
+void ChapterLoop::contentsStep() {
+    const ContentsRequest request{m_view.contentsUrl(), m_view.firstChapterUrl(),
+                                  m_view.lastChapterUrl(), m_view.smallChapters()};
+    ContentsAnalysis analysis(m_job.rules, request, m_scripts, m_job.book);
+    if (analysis.analyseContents(m_job.pageText)) {
+        m_view.noteFailure(u"目录页里找不到章节"_s);
+        m_job.endState = EndState::Failure;
+        return;
+    }
+    if (m_job.book.chapterIndex > m_job.book.lastIndex) {
+        m_view.noteFailure(u"起始章节在结束章节之后"_s);
+        m_job.endState = EndState::Failure;
+        return;
+    }
+    m_job.rangeStart = m_job.book.chapterIndex;
+    m_job.continuation = false;
+    showBookProgress();
+    requestChapter();
+}
+
+void ChapterLoop::chapterStep(const QString &page) {
+    if (m_view.stopRequested()) {
+        m_job.endState = EndState::Stopped;
+        return;
+    }
+    const BookContents &book = m_job.book;
+    if (book.chapterIndex < 0 || book.chapterIndex >= book.chapters.chapterUrls.size()) {
+        m_job.endState = EndState::Failure;
+        return;
+    }
+    const QString chapterUrl = book.chapters.chapterUrls.at(book.chapterIndex);
+
+    QString marked = page;
+    marked.replace(u'\r', kCarriageReturnMark);
+    marked.replace(u'\n', kLineFeedMark);
+    QString text = norModule::regMatch(marked, m_job.rules.tagText);
+    if (m_job.pageKind == PageKind::Chapter) {
+        // A short capture that opens as a page is the address of the chapter's text.
+        // (A text whose address would be too long for that is not resolved at all.)
+        const auto candidate =
+            norModule::combineUrlWithin(chapterUrl, text, norModule::candidateLimit(chapterUrl));
+        if (candidate && norModule::urlReachable(*candidate, chapterUrl)) {
+            m_job.pageKind = PageKind::ChapterText;
+            m_fetcher.handleWeb(*candidate);
+            return;
+        }
+    }
+
+    if (!typeset::cleanText(text, false).isEmpty()) {
+        const auto bookText = bookTextOf(std::move(text));
+        if (!bookText) {
+            m_view.noteFailure(u"隐藏浏览器无法转换章节文字"_s);
+            m_job.endState = EndState::Failure;
+            return;
+        }
+        m_job.bookText += *bookText;
+    }
+
+    // The follow-on link is looked for in the page as decoded, with its line breaks, and
+    // resolved against the chapter's own address.
+    const QString next = norModule::regMatch(m_job.pageText, m_job.rules.tagNext);
+    if (!next.isEmpty()) {
+        m_job.continuation = true;
+        m_job.pageKind = PageKind::Chapter;
+        m_fetcher.handleWeb(norModule::combineUrl(chapterUrl, next));
+        return;
+    }
+
+    ++m_job.book.chapterIndex;
+    if (m_job.book.chapterIndex > m_job.book.lastIndex) {
+        finishBook();
+        return;
+    }
+    m_job.continuation = false;
+    showBookProgress();
+    requestChapter();
+}
+
+std::optional<QString> ChapterLoop::bookTextOf(QString text) {
+    text = norModule::regReplace(text, m_job.rules.tagDel, QString());
+    text.replace(kCarriageReturnMark, u'\r');
+    text.replace(kLineFeedMark, u'\r');
+    if (m_view.browserText()) {
+        const auto rendered = m_renderer.renderedText(text);
+        if (!rendered)
+            return std::nullopt;
+        text = *rendered;
+    } else {
+        norModule::htmlToText(text);
+    }
+
+    const int index = m_job.book.chapterIndex;
+    const QString name = m_job.book.chapters.chapterNames.value(index);
+    const QString volume = m_job.book.chapters.volumeNames.value(index);
+    typeset::typesetChapter(text, name, m_view.deleteTitle());
+
+    // Headings only on a chapter's first page.
+    if (!name.isEmpty() && !m_job.continuation)
+        text = kLineEnd + kLineEnd + kIndent + name + kLineEnd + kLineEnd + text;
+    else
+        text = kLineEnd + text;
+    if (!volume.isEmpty() && !m_job.continuation)
+        text = kLineEnd + kLineEnd + kLineEnd + kIndent + volume + text;
+    return text;
+}
+
+void ChapterLoop::requestChapter() {
+    m_job.pageKind = PageKind::Chapter;
+    m_fetcher.handleWeb(m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex));
+}
+
+void ChapterLoop::finishBook() {
+    m_job.bookText = kIndent + m_job.book.bookTitle + kLineEnd + kIndent + m_job.book.bookAuthor +
+                     m_job.bookText;
+    if (!writeBook(m_job.bookText, m_job.book.bookTitle, m_view))
+        m_job.endState = EndState::Failure;
+}
+
+void ChapterLoop::showBookProgress() {
+    const int begun = m_job.book.chapterIndex - m_job.rangeStart + 1;
+    const int total = m_job.book.lastIndex - m_job.rangeStart + 1;
+    m_view.setBookBarWidth(begun * kBookBarTwips / total);
+    m_view.showChapterProgress(begun, total);
+}

@@ -1,0 +1,137 @@
+#include "pipeline/hiddenbrowser.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// text as a JavaScript string literal.
+QString scriptString(const QString &text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    // "[...]" without its brackets.
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+} // namespace
+
+HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::milliseconds loadLimit)
+    : QObject(parent)
+    , m_profile(new QWebEngineProfile(this)) // off the record: nothing is kept on disk
+    , m_layout(layout)
+    , m_loadLimit(loadLimit) {
+    createPage();
+}
+
+HiddenBrowser::~HiddenBrowser() {
+    // A page must go before its profile.
+    delete m_page;
+}
+
+void HiddenBrowser::createPage() {
+    delete m_page;
+    m_page = new QWebEnginePage(m_profile, this);
+    if (m_layout == Layout::Skipped) {
+        // Hides the document's root as soon as it exists, from a world of its own that the
+        // page's scripts cannot see.
+        QWebEngineScript hide;
+        hide.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        hide.setWorldId(QWebEngineScript::ApplicationWorld);
+        hide.setSourceCode(u"new MutationObserver(function (changes, observer) {"
+                           u"  if (document.documentElement) {"
+                           u"    document.documentElement.style.setProperty('display', 'none',"
+                           u"                                              'important');"
+                           u"    observer.disconnect();"
+                           u"  }"
+                           u"}).observe(document, {childList: true});"_s);
+        m_page->scripts().insert(hide);
+    }
+}
+
+bool HiddenBrowser::load(const QUrl &url) {
+    QEventLoop loop;
+    bool finished = false;
+    bool ok = false;
+    const auto connection =
+        connect(m_page, &QWebEnginePage::loadFinished, &loop, [&](bool success) {
+            finished = true;
+            ok = success;
+            loop.quit();
+        });
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    m_page->load(url);
+    limit.start(m_loadLimit);
+    loop.exec();
+    disconnect(connection);
+    if (!finished)
+        m_page->triggerAction(QWebEnginePage::Stop);
+    return finished && ok;
+}
+
+bool HiddenBrowser::loadBlank() {
+    return load(QUrl(u"about:blank"_s));
+}
+
+std::optional<QString> HiddenBrowser::evaluate(const QString &script) {
+    QEventLoop loop;
+    std::optional<QString> result;
+    bool answered = false;
+    // The callback may come after a timeout; it must then not touch this frame's variables.
+    auto alive = std::make_shared<bool>(true);
+    m_page->runJavaScript(script, [&, alive](const QVariant &value) {
+        if (!*alive)
+            return;
+        answered = true;
+        if (value.isValid())
+            result = value.toString();
+        loop.quit();
+    });
+    QTimer::singleShot(m_loadLimit, &loop, &QEventLoop::quit);
+    if (!answered)
+        loop.exec();
+    *alive = false;
+    if (!answered)
+        createPage();
+    return result;
+}
+
+std::optional<QString> HiddenBrowser::documentCookie() {
+    return evaluate(u"document.cookie"_s);
+}
+
+std::optional<QString> HiddenBrowser::buildPage(const QString &html) {
+    if (!loadBlank())
+        return std::nullopt;
+    const auto written = evaluate(u"document.open(); document.write(%1); document.close(); "
+                                  u"document.readyState"_s.arg(scriptString(html)));
+    if (!written)
+        return std::nullopt;
+    // Scripts the page loads itself may still be arriving; wait until the document is complete.
+    QString state = *written;
+    QElapsedTimer waited;
+    waited.start();
+    while (state != u"complete"_s && waited.elapsed() < m_loadLimit.count()) {
+        QEventLoop pause;
+        QTimer::singleShot(20, &pause, &QEventLoop::quit);
+        pause.exec();
+        state = evaluate(u"document.readyState"_s).value_or(QString());
+    }
+    return evaluate(u"document.documentElement.outerHTML"_s);
+}
+
+std::optional<QString> HiddenBrowser::renderedText(const QString &html) {
+    if (!loadBlank())
+        return std::nullopt;
+    return evaluate(
+        u"document.body.innerHTML = %1; document.body.innerText"_s.arg(scriptString(html)));
+}

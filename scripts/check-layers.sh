@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Fails when a header is included from a folder above the includer's own layer, or when an
+# include is not rooted at the repository. Lower layers first; folders of one rank may not
+# include each other.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+declare -A rank=(
+    [pattern]=0
+    [text]=1 [settings]=1
+    [net]=2 [analysis]=2
+    [plugins]=2
+    [pipeline]=3
+    [window]=4 [cli]=4 [demo]=4
+    [tests]=5 [bench]=5
+)
+
+status=0
+while IFS= read -r file; do
+    own=${file%%/*}
+    [[ -n ${rank[$own]+set} ]] || continue
+    while IFS= read -r included; do
+        case $included in *.moc | ui_*.h) continue ;; esac
+        target=${included%%/*}
+        if [[ $included != */* || -z ${rank[$target]+set} ]]; then
+            echo "$file: include \"$included\" is not rooted at the repository" >&2
+            status=1
+        elif [[ $target != "$own" ]] && ((rank[$target] >= rank[$own])); then
+            echo "$file: includes \"$included\" from a layer not below its own" >&2
+            status=1
+        fi
+    done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
+exit $status
