@@ -1,9 +1,10 @@
 # The project's commands. The build itself is CMake + Ninja; these targets only call it.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all setup build demo test test-asan bench format format-check clean
+.PHONY: all setup build demo run test test-asan fuzz bench format format-check clean
 
 all: build
 
@@ -17,10 +18,20 @@ build: setup
 demo: build
 	./scripts/demo.sh $(BUILD)
 
-# Every test, then the module tests again under AddressSanitizer and UBSan.
+# The window against the demo site, with the demo book's address filled in.
+run: build
+	./scripts/run.sh $(BUILD)
+
+# Every test, then the module tests again under AddressSanitizer and UBSan, then each fuzz
+# target for a few seconds.
 test: build
 	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2
 	$(MAKE) test-asan
+	./scripts/fuzz.sh 5 $(FUZZ_BUILD)
+
+# Each fuzz target for a minute (clang and libFuzzer).
+fuzz: setup
+	./scripts/fuzz.sh 60 $(FUZZ_BUILD)
 
 test-asan:
 	./scripts/setup.sh $(ASAN_BUILD) -DKESTRELON_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
@@ -40,4 +51,4 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

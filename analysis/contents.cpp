@@ -166,8 +166,9 @@ bool ContentsAnalysis::sortChapters() {
             return compareAddresses(urls.at(a), urls.at(b)) == 0;
         }) == order.cend();
     if (!distinct) {
-        // Where two addresses are equal, which of their names ends up first depends on the
-        // exact exchanges of the program's exchange sort; only that sort reproduces it.
+        // Where two addresses are equal, which of their names ends up first is settled by this
+        // selection-style pass with its exact swaps: stored books were ordered that way, and a
+        // stable sort would order equal addresses differently.
         std::iota(order.begin(), order.end(), 0);
         for (qsizetype a = 0; a < order.size(); ++a) {
             for (qsizetype b = a; b < order.size(); ++b) {

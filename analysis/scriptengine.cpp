@@ -32,27 +32,84 @@ QString withoutHtmlCommentMarkers(const QString &code) {
 
 } // namespace
 
-ScriptEngine::ScriptEngine(std::chrono::milliseconds callLimit)
-    : m_callLimit(callLimit) {}
+// One thread for the engine's whole life, asleep unless a run is armed: it interrupts the engine
+// when a run outlasts its limit.
+class ScriptEngine::Watchdog {
+public:
+    explicit Watchdog(QJSEngine &engine)
+        : m_engine(engine)
+        , m_thread([this] { watch(); }) {}
+
+    ~Watchdog() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+    }
+
+    void arm(std::chrono::milliseconds limit) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_deadline = std::chrono::steady_clock::now() + limit;
+        }
+        m_changed.notify_one();
+    }
+
+    void disarm() {
+        std::lock_guard lock(m_mutex);
+        m_deadline.reset();
+    }
+
+private:
+    void watch() {
+        std::unique_lock lock(m_mutex);
+        while (!m_quit) {
+            if (!m_deadline) {
+                m_changed.wait(lock);
+            } else if (m_changed.wait_until(lock, *m_deadline) == std::cv_status::timeout &&
+                       m_deadline && std::chrono::steady_clock::now() >= *m_deadline) {
+                m_engine.setInterrupted(true);
+                m_deadline.reset();
+            }
+        }
+    }
+
+    QJSEngine &m_engine;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_quit = false;
+    std::thread m_thread; // last: it starts once the rest is ready
+};
+
+ScriptEngine::ScriptEngine(std::chrono::milliseconds callLimit, std::chrono::milliseconds jobBudget)
+    : m_callLimit(callLimit)
+    , m_jobBudget(jobBudget)
+    , m_watchdog(std::make_unique<Watchdog>(m_engine)) {}
+
+ScriptEngine::~ScriptEngine() = default;
+
+void ScriptEngine::startJob() {
+    m_spent = {};
+    m_runaways.clear();
+}
 
 template <typename Work>
-QJSValue ScriptEngine::guarded(Work work) {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    std::thread watchdog([&] {
-        std::unique_lock lock(mutex);
-        if (!finished.wait_for(lock, m_callLimit, [&] { return done; }))
-            m_engine.setInterrupted(true);
-    });
+QJSValue ScriptEngine::guarded(Work work, bool *interrupted) {
+    const auto left = m_jobBudget - m_spent;
+    if (left <= std::chrono::steady_clock::duration::zero())
+        return m_engine.newErrorObject(QJSValue::GenericError, u"budget spent"_s);
+    const auto started = std::chrono::steady_clock::now();
+    m_watchdog->arm(
+        std::min(m_callLimit, std::chrono::duration_cast<std::chrono::milliseconds>(left)));
     QJSValue value = work();
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-    }
-    finished.notify_one();
-    watchdog.join();
+    m_watchdog->disarm();
+    m_spent += std::chrono::steady_clock::now() - started;
     if (m_engine.isInterrupted()) {
+        if (interrupted)
+            *interrupted = true;
         m_engine.setInterrupted(false);
         return m_engine.newErrorObject(QJSValue::GenericError, u"interrupted"_s);
     }
@@ -66,12 +123,15 @@ bool ScriptEngine::addCode(const QString &code) {
 
 std::optional<QString> ScriptEngine::run(const QString &name, const QStringList &arguments) {
     QJSValue function = m_engine.globalObject().property(name);
-    if (!function.isCallable())
+    if (!function.isCallable() || m_runaways.contains(name))
         return std::nullopt;
     QJSValueList values;
     for (const QString &argument : arguments)
         values.append(QJSValue(argument));
-    const QJSValue result = guarded([&] { return function.call(values); });
+    bool interrupted = false;
+    const QJSValue result = guarded([&] { return function.call(values); }, &interrupted);
+    if (interrupted)
+        m_runaways.insert(name);
     if (result.isError())
         return std::nullopt;
     if (result.isUndefined() || result.isNull())

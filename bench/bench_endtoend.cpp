@@ -22,6 +22,7 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace demo;
 
 extern char **environ;
 

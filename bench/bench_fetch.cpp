@@ -25,6 +25,7 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace demo;
 
 namespace {
 
@@ -64,18 +65,12 @@ bool benchAnalysis() {
 // A front end that lets events run as the terminal does: a few times a second.
 class BenchView : public JobView {
 public:
+    JobInputs jobInputs() const override { return {}; }
     void setStatus(const QString &) override {}
-    void setPageBarWidth(double) override {}
-    void setBookBarWidth(double) override {}
+    void showSpeed(double) override {}
+    void setPageProgress(double) override {}
+    void setBookProgress(double) override {}
     bool stopRequested() const override { return false; }
-    QString contentsUrl() const override { return {}; }
-    QString firstChapterUrl() const override { return {}; }
-    QString lastChapterUrl() const override { return {}; }
-    bool deleteTitle() const override { return false; }
-    bool smallChapters() const override { return false; }
-    bool browserText() const override { return false; }
-    QString encoding() const override { return u"gbk"_s; }
-    QString bookshelfFolder() const override { return {}; }
     bool confirmReplace(const QString &) override { return false; }
     void showRunning(bool) override {}
     void processEvents() override {
@@ -176,7 +171,8 @@ bool benchFetch() {
 
 int main(int argc, char *argv[]) {
     bench::useOneAllocatorPolicy();
-    prepareWebEngine();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    pipeline::prepareWebEngine();
     QGuiApplication app(argc, argv);
     bench::printHeader();
     const bool linear = benchAnalysis();

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -17,6 +18,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+constexpr int kExitNoRules = 3;
 constexpr int kExitUsage = 64;
 
 const char kDescription[] =
@@ -26,7 +28,8 @@ const char kDescription[] =
     "Status messages are printed as the window shows them (\"取书进度：下载成功！\" and the "
     "rest);\n"
     "on a terminal a progress bar shows the chapter count and the transfer speed. Ctrl-C works\n"
-    "as the stop button: the page in flight is finished, the job ends with\n"
+    "as the stop button: a page that is arriving is finished (one the site has not begun to\n"
+    "send is given up), the job ends with\n"
     "\"取书进度：用户中断！\" and no file is written; a second Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 book written, 1 download failed, 2 stopped, 3 site without rules\n"
@@ -123,14 +126,15 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
 
     Parsed parsed;
     TerminalOptions &options = parsed.options;
-    options.contentsUrl = positional.first();
-    options.firstChapterUrl = parser.value(from);
-    options.lastChapterUrl = parser.value(to);
-    options.encoding = name;
-    options.deleteTitle = parser.isSet(deleteTitle);
-    options.smallChapters = parser.isSet(smallChapters);
-    options.browserText = parser.isSet(browserText);
-    options.bookshelfFolder = iniModule::withTrailingSeparator(QDir(folder).absolutePath());
+    JobInputs &inputs = options.inputs;
+    inputs.contentsUrl = positional.first();
+    inputs.firstChapterUrl = parser.value(from);
+    inputs.lastChapterUrl = parser.value(to);
+    inputs.encoding = name;
+    inputs.deleteTitle = parser.isSet(deleteTitle);
+    inputs.smallChapters = parser.isSet(smallChapters);
+    inputs.browserText = parser.isSet(browserText);
+    inputs.bookshelfFolder = iniModule::withTrailingSeparator(QDir(folder).absolutePath());
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
                       : parser.isSet(keep)    ? ReplaceAnswer::Keep
                                               : ReplaceAnswer::Ask;
@@ -151,7 +155,13 @@ int main(int argc, char *argv[]) {
         return exitCode;
 
     qInstallMessageHandler(&quietMessages);
-    prepareWebEngine();
+    // A terminal program runs on servers too: without a display it draws nowhere.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The pages' console messages and the browser's start-up report are not the user's concern.
+    QLoggingCategory::setFilterRules(u"qt.webenginecontext.info=false\njs=false"_s);
+    pipeline::prepareWebEngine();
     QGuiApplication app(argc, argv);
     // The terminal front end shares the window's settings file.
     iniModule::setSettingsBaseName(u"Kestrelon"_s);
@@ -160,15 +170,16 @@ int main(int argc, char *argv[]) {
     TerminalView view(parsed->options);
     TerminalView::catchInterrupt();
     Pipeline pipeline(view);
-    switch (pipeline.download()) {
-    case Pipeline::Outcome::Success:
+    const auto ended = pipeline.download();
+    if (!ended)
+        return kExitNoRules;
+    switch (*ended) {
+    case EndState::Success:
         return 0;
-    case Pipeline::Outcome::Failure:
+    case EndState::Failure:
         return 1;
-    case Pipeline::Outcome::Stopped:
+    case EndState::Stopped:
         return 2;
-    case Pipeline::Outcome::NoRules:
-        return 3;
     }
     return 1;
 }

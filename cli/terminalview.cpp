@@ -38,24 +38,20 @@ void TerminalView::catchInterrupt() {
 }
 
 void TerminalView::setStatus(const QString &text) {
-    if (text.startsWith(u"传输速度："_s)) {
-        m_speed = text;
-        // The speed changes with every piece of a page; ten redraws a second are plenty.
-        if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))
-            drawProgress();
-        return;
-    }
     clearProgress();
     std::printf("%s\n", text.toLocal8Bit().constData());
     std::fflush(stdout);
 }
 
-void TerminalView::setPageBarWidth(double twips) {
-    m_pageFraction = qBound(0.0, twips / 1440.0, 1.0);
+void TerminalView::showSpeed(double bytesPerSecond) {
+    m_speed = pipeline::speedStatus(bytesPerSecond);
+    // The speed changes with every piece of a page; ten redraws a second are plenty.
+    if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))
+        drawProgress();
 }
 
-void TerminalView::setBookBarWidth(double) {
-    // The chapter count says the same, in numbers a terminal can show.
+void TerminalView::setPageProgress(double fraction) {
+    m_pageFraction = qBound(0.0, fraction, 1.0);
 }
 
 bool TerminalView::stopRequested() const {

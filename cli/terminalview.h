@@ -11,14 +11,7 @@
 enum class ReplaceAnswer { Ask, Overwrite, Keep };
 
 struct TerminalOptions {
-    QString contentsUrl;
-    QString firstChapterUrl;
-    QString lastChapterUrl;
-    QString encoding = QStringLiteral("gbk");
-    bool deleteTitle = false;
-    bool smallChapters = false;
-    bool browserText = false;
-    QString bookshelfFolder; // ends with a separator
+    JobInputs inputs;
     ReplaceAnswer replace = ReplaceAnswer::Ask;
 };
 
@@ -29,18 +22,12 @@ public:
     // Ctrl-C from now on asks the running job to stop; a second Ctrl-C ends the program.
     static void catchInterrupt();
 
+    JobInputs jobInputs() const override { return m_options.inputs; }
     void setStatus(const QString &text) override;
-    void setPageBarWidth(double twips) override;
-    void setBookBarWidth(double twips) override;
+    void showSpeed(double bytesPerSecond) override;
+    void setPageProgress(double fraction) override;
+    void setBookProgress(double) override {}
     bool stopRequested() const override;
-    QString contentsUrl() const override { return m_options.contentsUrl; }
-    QString firstChapterUrl() const override { return m_options.firstChapterUrl; }
-    QString lastChapterUrl() const override { return m_options.lastChapterUrl; }
-    bool deleteTitle() const override { return m_options.deleteTitle; }
-    bool smallChapters() const override { return m_options.smallChapters; }
-    bool browserText() const override { return m_options.browserText; }
-    QString encoding() const override { return m_options.encoding; }
-    QString bookshelfFolder() const override { return m_options.bookshelfFolder; }
     bool confirmReplace(const QString &path) override;
     void processEvents() override;
     void showRunning(bool running) override;

@@ -4,6 +4,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace demo {
+
 namespace {
 
 // A small deterministic generator (xorshift32): the same on every platform and library.
@@ -181,3 +183,5 @@ QString demoBookText(const DemoBook &book) {
     }
     return text;
 }
+
+} // namespace demo

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace demo {
+
 struct DemoChapter {
     QString name;
     QString volume;             // the volume the chapter opens, "" when it continues one
@@ -43,3 +45,5 @@ QString demoChapterTextName(int chapter);
 // The book file Kestrelon makes of the whole book with the demo site's rules: the head, then
 // every chapter with its volume and chapter headings, one indented paragraph per line.
 QString demoBookText(const DemoBook &book);
+
+} // namespace demo

@@ -8,6 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace demo {
+
 namespace {
 
 QByteArray gbk(const QString &text) {
@@ -79,7 +81,12 @@ QByteArray demoSiteSettings(const QString &host) {
         return {};
     QString text = QString::fromUtf8(file.readAll());
     text.replace(u"@DEMO_HOST@"_s, host);
+    // The demo forum is the same server reached by another name, so that it has a section of
+    // its own.
+    text.replace(u"@DEMO_PORT@"_s, host.section(u':', -1));
     text.replace(u"\r\n"_s, u"\n"_s);
     text.replace(u"\n"_s, u"\r\n"_s);
     return gbk(text);
 }
+
+} // namespace demo

@@ -14,6 +14,8 @@ class Server;
 }
 
 // The folder the book is served at, and the cookie the site insists on.
+namespace demo {
+
 inline constexpr char kDemoBookFolder[] = "/book/1/";
 inline constexpr char kDemoCookie[] = "kestrelon_demo=reader";
 
@@ -38,5 +40,8 @@ QByteArray gzipCompressed(const QByteArray &body);
 inline constexpr int kDemoPort = 8917;
 
 // The settings file that makes Kestrelon read the demo site at host (such as "127.0.0.1:8917"),
-// made from the template in the repository: GBK text with CR LF line ends, ready to be written.
+// and the demo forum at "localhost" with host's port, made from the template in the repository:
+// GBK text with CR LF line ends, ready to be written.
 QByteArray demoSiteSettings(const QString &host);
+
+} // namespace demo

@@ -2,6 +2,7 @@
 // site's settings file where none exists yet.
 
 #include "demo/demobook.h"
+#include "demo/demoforum.h"
 #include "demo/demosite.h"
 
 #include <QCommandLineParser>
@@ -15,6 +16,7 @@
 #include <thread>
 
 using namespace Qt::StringLiterals;
+using namespace demo;
 
 namespace {
 
@@ -61,7 +63,9 @@ int main(int argc, char *argv[]) {
     DemoBookOptions options;
     options.chapters = parser.value(chaptersOption).toInt();
     options.seed = parser.value(seedOption).toUInt();
-    const DemoSite site(generateDemoBook(options));
+    const DemoBook book = generateDemoBook(options);
+    const DemoSite site(book);
+    const DemoForum forum(book);
 
     // SIGINT and SIGTERM end the server from a thread of their own.
     sigset_t stopSignals;
@@ -72,6 +76,7 @@ int main(int argc, char *argv[]) {
 
     httplib::Server server;
     site.addRoutes(server);
+    forum.addRoutes(server);
     if (!server.bind_to_port("127.0.0.1", port)) {
         std::fprintf(stderr, "%s\n", qPrintable(u"无法监听端口 %1"_s.arg(port)));
         return 1;
@@ -83,6 +88,8 @@ int main(int argc, char *argv[]) {
     });
     std::printf("%s\n", qPrintable(u"演示书站：http://127.0.0.1:%1%2"_s.arg(port).arg(
                             QLatin1String(kDemoBookFolder))));
+    std::printf("%s\n", qPrintable(u"演示论坛：http://localhost:%1%2"_s.arg(port).arg(
+                            QLatin1String(kDemoThreadFolder))));
     std::fflush(stdout);
     server.listen_after_bind();
     stopper.join();

@@ -28,11 +28,16 @@ public:
     virtual ~HttpEvents() = default;
     virtual void responseStarted(const ResponseHead &head) = 0;
     virtual void dataArrived(QByteArrayView piece) = 0;
+    // Called now and then while the request runs, also while it waits for a name, a connection
+    // or the first byte; false gives the request up.
+    virtual bool keepWaiting() { return true; }
 };
 
 struct HttpResult {
     bool ok = false;
-    QString error; // why the request failed, for the user
+    bool abandoned = false; // the caller's keepWaiting gave the request up
+    long status = 0;        // the final response's status code
+    QString error;          // why the request failed, for the user
     QByteArray body;
 };
 
@@ -50,6 +55,9 @@ public:
     // (at most 10), certificates verified, the proxy taken from the environment. events may be
     // null. The result holds the whole body, or ok false with the reason.
     HttpResult get(const QString &url, const QString &cookie, HttpEvents *events);
+
+    // Whether the request of transfer goes on (its events' answer); curl's progress callback.
+    static bool keepWaiting(void *transfer, qint64 received);
 
 private:
     struct Transfer;

@@ -6,10 +6,13 @@
 
 typedef void CURL;
 
-// Time limits of one request, in seconds: to connect, and without receiving anything.
+// Limits of one request: seconds to connect, seconds without receiving anything, and the least
+// average speed (bytes a second, measured over slowSeconds) of a response that trickles.
 struct TransferLimits {
     long connectSeconds = 60;
     long idleSeconds = 30;
+    long minBytesPerSecond = 100;
+    long slowSeconds = 60;
 };
 
 namespace webTransfer {

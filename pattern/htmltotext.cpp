@@ -12,10 +12,10 @@ namespace norModule {
 
 namespace {
 
-// The exact paragraph and line-break forms, each replaced by one CR, ignoring letter case. The
-// forms all begin with "<", differ where two of them could start at the same place, and a CR
-// cannot make a new one: so one pass gives what a pass for each form in turn would.
-void breakLines(QString &text) {
+// The exact paragraph and line-break forms, each replaced by one CR. The forms all begin with
+// "<", differ where two of them could start at the same place, and a CR cannot make a new one:
+// so one pass gives what a pass for each form in turn would.
+void breakLines(QString &text, Qt::CaseSensitivity literalCase) {
     static const std::array<QString, 5> forms{u"<p>"_s, u"</p>"_s, u"<br>"_s, u"<br/>"_s,
                                               u"<br />"_s};
     qsizetype at = text.indexOf(u'<');
@@ -27,7 +27,7 @@ void breakLines(QString &text) {
     while (at >= 0) {
         qsizetype matched = 0;
         for (const QString &form : forms) {
-            if (QStringView(text).mid(at, form.size()).compare(form, Qt::CaseInsensitive) == 0) {
+            if (QStringView(text).mid(at, form.size()).compare(form, literalCase) == 0) {
                 matched = form.size();
                 break;
             }
@@ -66,11 +66,11 @@ quint32 startBit(const QString &entity) {
 
 } // namespace
 
-void htmlToText(QString &text) {
+void htmlToText(QString &text, Qt::CaseSensitivity literalCase) {
     text.replace(u'\t', u' ');
 
     // Only these exact forms break a line; a tag with attributes is removed below without one.
-    breakLines(text);
+    breakLines(text, literalCase);
 
     // A "<" followed by a space or a digit is not a tag and stays, so "a < b" survives.
     text = regReplace(text, u"<(?:[a-z]|[A-Z]|[\\/!])[^<]*?>"_s, QString());
@@ -96,7 +96,7 @@ void htmlToText(QString &text) {
     for (const auto &[entity, character] : entities) {
         if (!(starts & startBit(entity)))
             continue;
-        if (replaceAll(text, entity, character, Qt::CaseInsensitive) > 0 && character == u"&"_s)
+        if (replaceAll(text, entity, character, literalCase) > 0 && character == u"&"_s)
             starts = entityStarts(text);
     }
 }

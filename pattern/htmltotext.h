@@ -7,7 +7,9 @@
 namespace norModule {
 
 // Rewrites text in place: tabs become spaces, the bare paragraph and line-break tags become CR,
-// every other tag goes, and the handful of entities found in book pages are decoded.
-void htmlToText(QString &text);
+// every other tag goes, and the handful of entities found in book pages are decoded. The
+// line-break tags and the entities are found with literalCase (the plug-in library matches them
+// exactly); the tag pattern always ignores case.
+void htmlToText(QString &text, Qt::CaseSensitivity literalCase = Qt::CaseInsensitive);
 
 } // namespace norModule

@@ -8,7 +8,7 @@ namespace norModule {
 
 namespace {
 
-RuleMatch toRuleMatch(const QRegularExpressionMatch &m, int groups) {
+RuleMatch toRuleMatch(const RuleHit &m, int groups) {
     RuleMatch rule;
     rule.start = m.capturedStart(0);
     rule.matched = m.captured(0);
@@ -48,19 +48,30 @@ int placeholderIndex(const QString &pattern, int ordinal) {
     return -1;
 }
 
-QString regMatch(const QString &text, const QStringList &patterns) {
+std::optional<QString> findValue(const QString &text, const QStringList &patterns,
+                                 QString *failedRule) {
     for (const QString &alternative : patterns) {
-        const auto match = matchFirst(compileRule(alternative), text);
-        if (!match)
-            return {};
+        const CompiledRule re = compileRule(alternative);
+        if (!re.isValid())
+            return QString();
+        const auto match = matchFirst(re, text);
+        if (!match) {
+            if (failedRule)
+                *failedRule = alternative;
+            return std::nullopt;
+        }
         if (!match->hasMatch())
             continue;
         const int index = placeholderIndex(alternative, 0);
         if (index < 0)
-            return {};
+            return QString();
         return match->captured(index + 1);
     }
-    return {};
+    return QString();
+}
+
+QString regMatch(const QString &text, const QStringList &patterns) {
+    return findValue(text, patterns).value_or(QString());
 }
 
 QString regMatch(const QString &text, const QString &pattern) {
@@ -70,11 +81,11 @@ QString regMatch(const QString &text, const QString &pattern) {
 QString regReplace(const QString &text, const QStringList &patterns, const QString &replacement) {
     QString current = text;
     for (const QString &alternative : patterns) {
-        const QRegularExpression re = compileRule(alternative);
+        const CompiledRule re = compileRule(alternative);
         const int captures = re.captureCount();
         QString out;
         qsizetype copied = 0;
-        const bool ok = forEachMatch(re, current, [&](const QRegularExpressionMatch &m) {
+        const bool ok = forEachMatch(re, current, [&](const RuleHit &m) {
             if (out.isNull())
                 out.reserve(current.size());
             out += QStringView(current).mid(copied, m.capturedStart(0) - copied);
@@ -96,12 +107,10 @@ QString regReplace(const QString &text, const QString &pattern, const QString &r
 }
 
 std::optional<QList<RuleMatch>> allMatches(const QString &text, const QString &pattern) {
-    const QRegularExpression re = compileRule(pattern);
+    const CompiledRule re = compileRule(pattern);
     const int groups = re.captureCount();
     QList<RuleMatch> result;
-    if (!forEachMatch(re, text, [&](const QRegularExpressionMatch &m) {
-            result.append(toRuleMatch(m, groups));
-        }))
+    if (!forEachMatch(re, text, [&](const RuleHit &m) { result.append(toRuleMatch(m, groups)); }))
         return std::nullopt;
     return result;
 }

@@ -31,6 +31,12 @@ int placeholderIndex(const QString &pattern, int ordinal);
 QString regMatch(const QString &text, const QStringList &patterns);
 QString regMatch(const QString &text, const QString &pattern);
 
+// regMatch that tells a rule the engine gave up on (its match limit on a hostile or huge page)
+// apart from a rule that found nothing: nullopt then, with that alternative in *failedRule. An
+// invalid alternative still gives "".
+std::optional<QString> findValue(const QString &text, const QStringList &patterns,
+                                 QString *failedRule = nullptr);
+
 // Every match of every alternative replaced, alternative after alternative. The replacement
 // follows JavaScript ($1, $&, $$ ...). On a failing alternative the text as it stood before that
 // alternative is returned.

@@ -2,15 +2,19 @@
 
 #include <QHash>
 
+#include <algorithm>
+#include <limits>
+
 using namespace Qt::StringLiterals;
 
 namespace norModule {
 
 namespace {
 
-// PCRE2 counts match steps per search call; ten million steps take well under a second with
-// the JIT. The heap limit (KiB) only binds the interpreter, used where no JIT exists.
-const QString kRuleLimits = u"(*LIMIT_MATCH=10000000)(*LIMIT_HEAP=262144)"_s;
+// PCRE2 counts match steps per search call: 32 a character, never fewer than ten million, which
+// take well under a second with the JIT.
+constexpr qint64 kMinStepLimit = 10'000'000;
+constexpr qint64 kStepsPerCharacter = 32;
 
 // Cached compiled rules per thread; a site uses a handful of rules thousands of times.
 constexpr qsizetype kCacheSize = 256;
@@ -88,61 +92,58 @@ QString translateRule(const QString &rule) {
     return out;
 }
 
-QRegularExpression compileRule(const QString &rule) {
-    thread_local QHash<QString, QRegularExpression> cache;
+CompiledRule compileRule(const QString &rule) {
+    thread_local QHash<QString, CompiledRule> cache;
     const auto found = cache.constFind(rule);
     if (found != cache.cend())
         return found.value();
-    QRegularExpression re(kRuleLimits + translateRule(rule),
-                          QRegularExpression::CaseInsensitiveOption |
-                              QRegularExpression::MultilineOption);
+    CompiledRule compiled(translateRule(rule));
     if (cache.size() >= kCacheSize)
         cache.clear();
-    cache.insert(rule, re);
-    return re;
+    cache.insert(rule, compiled);
+    return compiled;
 }
 
-bool forEachMatch(const QRegularExpression &re, const QString &text,
-                  const std::function<void(const QRegularExpressionMatch &)> &visit) {
-    if (!re.isValid())
+quint32 stepLimitFor(qsizetype textLength) {
+    const qint64 steps = std::max(kMinStepLimit, qint64(textLength) * kStepsPerCharacter);
+    return quint32(std::min<qint64>(steps, std::numeric_limits<quint32>::max()));
+}
+
+bool forEachMatch(const CompiledRule &rule, const QString &text,
+                  const std::function<void(const RuleHit &)> &visit) {
+    if (!rule.isValid())
         return false;
+    const quint32 limit = stepLimitFor(text.size());
     qsizetype pos = 0;
     // The engine checks the text for valid UTF-16 from the offset to its end on every call;
     // once the first call has checked it all, checking again would make the walk quadratic.
-    auto checks = QRegularExpression::NoMatchOption;
+    bool check = true;
     while (pos <= text.size()) {
-        const QRegularExpressionMatch m =
-            re.match(text, pos, QRegularExpression::NormalMatch, checks);
-        checks = QRegularExpression::DontCheckSubjectStringMatchOption;
-        if (!m.isValid())
+        const auto m = rule.match(text, pos, limit, check);
+        check = false;
+        if (!m)
             return false;
-        if (!m.hasMatch())
+        if (!m->hasMatch())
             break;
-        pos = m.capturedEnd();
-        if (m.capturedLength() == 0) {
+        pos = m->capturedEnd(0);
+        if (m->capturedLength(0) == 0) {
             // Step over the character after an empty match; a surrogate pair is one step, as
             // the engine cannot start inside it.
             const bool pair = pos + 1 < text.size() && text.at(pos).isHighSurrogate() &&
                               text.at(pos + 1).isLowSurrogate();
             pos += pair ? 2 : 1;
         }
-        visit(m);
+        visit(*m);
     }
     return true;
 }
 
-std::optional<QRegularExpressionMatch> matchFirst(const QRegularExpression &re,
-                                                  const QString &text) {
-    if (!re.isValid())
-        return std::nullopt;
-    QRegularExpressionMatch m = re.match(text);
-    if (!m.isValid())
-        return std::nullopt;
-    return m;
+std::optional<RuleHit> matchFirst(const CompiledRule &rule, const QString &text) {
+    return rule.match(text, 0, stepLimitFor(text.size()));
 }
 
-QString expandReplacement(const QString &replacement, const QRegularExpressionMatch &match,
-                          const QString &subject, int captureCount) {
+QString expandReplacement(const QString &replacement, const RuleHit &match, const QString &subject,
+                          int captureCount) {
     if (!replacement.contains(u'$'))
         return replacement;
     QString out;

@@ -1,10 +1,9 @@
 #pragma once
-// Gives site rules their ECMAScript meaning on top of QRegularExpression (PCRE2): the rule
-// translation, the bounded compiled form, the JavaScript-style global match walk and the
-// JavaScript replacement string.
+// Gives site rules their ECMAScript meaning on top of PCRE2: the rule translation, the bounded
+// compiled form, the JavaScript-style global match walk and the JavaScript replacement string.
 
-#include <QRegularExpression>
-#include <QRegularExpressionMatch>
+#include "pattern/compiledrule.h"
+
 #include <QString>
 
 #include <functional>
@@ -18,25 +17,28 @@ namespace norModule {
 // stack would otherwise overflow on stretches of a few thousand characters).
 QString translateRule(const QString &rule);
 
-// The compiled rule: case ignored, multi-line, with match and heap limits at its head so that a
-// rule that runs away on a hostile page fails within milliseconds instead of hanging. Invalid
-// rules give an invalid expression. Compiled forms are cached per thread.
-QRegularExpression compileRule(const QString &rule);
+// The compiled rule: case ignored, multi-line. Invalid rules give an invalid rule. Compiled forms
+// are cached per thread.
+CompiledRule compileRule(const QString &rule);
 
-// Every match of re in text, found the way a global ECMAScript expression walks a text (after an
-// empty match the search goes on one character further), handed to visit as it is found. False
-// when the engine gave up on the text (match limit, JIT stack) or the expression is invalid;
-// visit has then seen the matches before the failure.
-bool forEachMatch(const QRegularExpression &re, const QString &text,
-                  const std::function<void(const QRegularExpressionMatch &)> &visit);
+// The step limit of one search in a text of textLength characters. A rule that is linear in the
+// page needs a few steps a character, so the limit grows with the text; a rule that runs away on
+// a hostile page still fails in bounded time instead of hanging.
+quint32 stepLimitFor(qsizetype textLength);
 
-// The first match only, with the same failure contract: nullopt on an engine failure, an empty
-// (non-matching) match when the rule does not match.
-std::optional<QRegularExpressionMatch> matchFirst(const QRegularExpression &re,
-                                                  const QString &text);
+// Every match of rule in text, found the way a global ECMAScript expression walks a text (after
+// an empty match the search goes on one character further), handed to visit as it is found.
+// False when the engine gave up on the text (step limit, heap, JIT stack) or the rule is
+// invalid; visit has then seen the matches before the failure.
+bool forEachMatch(const CompiledRule &rule, const QString &text,
+                  const std::function<void(const RuleHit &)> &visit);
+
+// The first match only, with the same failure contract: nullopt on an engine failure, a hit
+// without a match when the rule does not match.
+std::optional<RuleHit> matchFirst(const CompiledRule &rule, const QString &text);
 
 // Expands a JavaScript replacement string for one match: $1..$99, $&, $`, $' and $$.
-QString expandReplacement(const QString &replacement, const QRegularExpressionMatch &match,
-                          const QString &subject, int captureCount);
+QString expandReplacement(const QString &replacement, const RuleHit &match, const QString &subject,
+                          int captureCount);
 
 } // namespace norModule

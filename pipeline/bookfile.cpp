@@ -8,15 +8,23 @@
 
 using namespace Qt::StringLiterals;
 
+namespace pipeline {
+
 QString bookFilePath(const QString &folder, const QString &title) {
     QString name = title;
     for (const QChar c : u"\\/:<>|?*\" "_s)
         name.remove(c);
-    return folder + name + u".txt"_s;
+    // A file name holds at most 255 bytes; a longer title is cut at a character boundary so that
+    // the book is still written.
+    constexpr qsizetype kMaxNameBytes = 255;
+    const QString suffix = u".txt"_s;
+    while (!name.isEmpty() && QFile::encodeName(name + suffix).size() > kMaxNameBytes)
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+    return folder + name + suffix;
 }
 
-bool writeBook(const QString &text, const QString &title, JobView &view) {
-    const QString path = bookFilePath(view.bookshelfFolder(), title);
+bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view) {
+    const QString path = bookFilePath(inputs.bookshelfFolder, title);
     const QFileInfo existing(path);
     if (existing.exists() || existing.isSymLink()) {
         if (!view.confirmReplace(path))
@@ -27,9 +35,11 @@ bool writeBook(const QString &text, const QString &title, JobView &view) {
                                   existing.permissions() | QFile::WriteOwner | QFile::WriteUser);
     }
     QString reason;
-    if (!charset::writeTextFile(text, view.encoding(), path, &reason)) {
+    if (!charset::writeTextFile(text, inputs.encoding, path, &reason)) {
         view.noteFailure(reason);
         return false;
     }
     return true;
 }
+
+} // namespace pipeline

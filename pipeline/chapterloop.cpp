@@ -1,6 +1,7 @@
 #include "pipeline/chapterloop.h"
 
 #include "analysis/contents.h"
+#include "analysis/scriptengine.h"
 #include "net/urlreachable.h"
 #include "pattern/combineurl.h"
 #include "pattern/htmltotext.h"
@@ -21,8 +22,9 @@ constexpr QChar kCarriageReturnMark = u'\u000E';
 constexpr QChar kLineFeedMark = u'\u000F';
 
 const QString kIndent = u"\u3000\u3000"_s;
+// Far more follow-on pages than any real chapter has; a site that goes on past this is broken.
+constexpr qsizetype kMaxChapterPages = 1000;
 const QString kLineEnd = u"\r\n"_s;
-constexpr double kBookBarTwips = 4440.0;
 
 } // namespace
 
@@ -35,8 +37,10 @@ ChapterLoop::ChapterLoop(DownloadJob &job, JobView &view, PageFetcher &fetcher,
     , m_renderer(renderer) {}
 
 void ChapterLoop::contentsStep() {
-    const ContentsRequest request{m_view.contentsUrl(), m_view.firstChapterUrl(),
-                                  m_view.lastChapterUrl(), m_view.smallChapters()};
+    const JobInputs &inputs = m_job.inputs;
+    const ContentsRequest request{inputs.contentsUrl, inputs.firstChapterUrl, inputs.lastChapterUrl,
+                                  inputs.smallChapters};
+    m_scripts.startJob();
     ContentsAnalysis analysis(m_job.rules, request, m_scripts, m_job.book);
     if (analysis.analyseContents(m_job.pageText)) {
         m_view.noteFailure(u"目录页里找不到章节"_s);
@@ -69,7 +73,13 @@ void ChapterLoop::chapterStep(const QString &page) {
     QString marked = page;
     marked.replace(u'\r', kCarriageReturnMark);
     marked.replace(u'\n', kLineFeedMark);
-    QString text = norModule::regMatch(marked, m_job.rules.tagText);
+    QString failedRule;
+    const auto found = norModule::findValue(marked, m_job.rules.tagText, &failedRule);
+    if (!found) {
+        failRule(u"tagText"_s, failedRule);
+        return;
+    }
+    QString text = *found;
     if (m_job.pageKind == PageKind::Chapter) {
         // A short capture that opens as a page is the address of the chapter's text.
         // (A text whose address would be too long for that is not resolved at all.)
@@ -94,12 +104,27 @@ void ChapterLoop::chapterStep(const QString &page) {
 
     // The follow-on link is looked for in the page as decoded, with its line breaks, and
     // resolved against the chapter's own address.
-    const QString next = norModule::regMatch(m_job.pageText, m_job.rules.tagNext);
-    if (!next.isEmpty()) {
-        m_job.continuation = true;
-        m_job.pageKind = PageKind::Chapter;
-        m_fetcher.handleWeb(norModule::combineUrl(chapterUrl, next));
+    const auto next = norModule::findValue(m_job.pageText, m_job.rules.tagNext, &failedRule);
+    if (!next) {
+        failRule(u"tagNext"_s, failedRule);
         return;
+    }
+    if (!next->isEmpty()) {
+        const QString address = norModule::combineUrl(chapterUrl, *next);
+        // A follow-on link back to a page of this chapter would go round for ever: the chapter
+        // ends there.
+        if (!m_chapterPages.contains(address)) {
+            if (m_chapterPages.size() >= kMaxChapterPages) {
+                m_view.noteFailure(u"章节页数超过 %1：%2"_s.arg(kMaxChapterPages).arg(chapterUrl));
+                m_job.endState = EndState::Failure;
+                return;
+            }
+            m_chapterPages.insert(address);
+            m_job.continuation = true;
+            m_job.pageKind = PageKind::Chapter;
+            m_fetcher.handleWeb(address);
+            return;
+        }
     }
 
     ++m_job.book.chapterIndex;
@@ -116,7 +141,7 @@ std::optional<QString> ChapterLoop::bookTextOf(QString text) {
     text = norModule::regReplace(text, m_job.rules.tagDel, QString());
     text.replace(kCarriageReturnMark, u'\r');
     text.replace(kLineFeedMark, u'\r');
-    if (m_view.browserText()) {
+    if (m_job.inputs.browserText) {
         const auto rendered = m_renderer.renderedText(text);
         if (!rendered)
             return std::nullopt;
@@ -128,7 +153,7 @@ std::optional<QString> ChapterLoop::bookTextOf(QString text) {
     const int index = m_job.book.chapterIndex;
     const QString name = m_job.book.chapters.chapterNames.value(index);
     const QString volume = m_job.book.chapters.volumeNames.value(index);
-    typeset::typesetChapter(text, name, m_view.deleteTitle());
+    typeset::typesetChapter(text, name, m_job.inputs.deleteTitle);
 
     // Headings only on a chapter's first page.
     if (!name.isEmpty() && !m_job.continuation)
@@ -142,19 +167,26 @@ std::optional<QString> ChapterLoop::bookTextOf(QString text) {
 
 void ChapterLoop::requestChapter() {
     m_job.pageKind = PageKind::Chapter;
-    m_fetcher.handleWeb(m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex));
+    const QString address = m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex);
+    m_chapterPages = {address};
+    m_fetcher.handleWeb(address);
+}
+
+void ChapterLoop::failRule(const QString &key, const QString &rule) {
+    m_view.noteFailure(u"规则 %1 在这一页上超出匹配上限：%2"_s.arg(key, rule));
+    m_job.endState = EndState::Failure;
 }
 
 void ChapterLoop::finishBook() {
     m_job.bookText = kIndent + m_job.book.bookTitle + kLineEnd + kIndent + m_job.book.bookAuthor +
                      m_job.bookText;
-    if (!writeBook(m_job.bookText, m_job.book.bookTitle, m_view))
+    if (!pipeline::writeBook(m_job.bookText, m_job.book.bookTitle, m_job.inputs, m_view))
         m_job.endState = EndState::Failure;
 }
 
 void ChapterLoop::showBookProgress() {
     const int begun = m_job.book.chapterIndex - m_job.rangeStart + 1;
     const int total = m_job.book.lastIndex - m_job.rangeStart + 1;
-    m_view.setBookBarWidth(begun * kBookBarTwips / total);
+    m_view.setBookProgress(double(begun) / total);
     m_view.showChapterProgress(begun, total);
 }

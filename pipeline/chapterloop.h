@@ -5,6 +5,8 @@
 
 #include "pipeline/pagefetch.h"
 
+#include <QSet>
+
 struct DownloadJob;
 class HiddenBrowser;
 class JobView;
@@ -27,10 +29,13 @@ private:
     std::optional<QString> bookTextOf(QString text);
     void requestChapter();
     void finishBook();
+    // A rule the engine gave up on fails the step, naming the rule.
+    void failRule(const QString &key, const QString &rule);
 
     DownloadJob &m_job;
     JobView &m_view;
     PageFetcher &m_fetcher;
     ScriptEngine &m_scripts;
     HiddenBrowser &m_renderer;
+    QSet<QString> m_chapterPages; // the addresses fetched for the chapter in hand
 };

@@ -3,31 +3,31 @@
 
 #include "analysis/contents.h"
 #include "analysis/siterules.h"
+#include "pipeline/jobview.h"
 
+#include <QObject>
 #include <QString>
 
-// What the request in flight fetches.
-namespace PageKind {
-constexpr int Contents = 0;    // the book's contents page
-constexpr int Chapter = 1;     // a chapter page, its first or a follow-on page
-constexpr int ChapterText = 2; // a chapter's text kept at a separate address
-} // namespace PageKind
+#include <memory>
+
+// What the request in flight fetches; the value indexes the site's tagCharset.
+enum class PageKind {
+    Contents = 0,    // the book's contents page
+    Chapter = 1,     // a chapter page, its first or a follow-on page
+    ChapterText = 2, // a chapter's text kept at a separate address
+};
 
 // How the job ends.
-namespace EndState {
-constexpr int Success = 0;
-constexpr int Failure = 1;
-constexpr int Stopped = 2;
-} // namespace EndState
+enum class EndState { Success = 0, Failure = 1, Stopped = 2 };
 
 struct DownloadJob {
     qint32 expectedLength = 0; // of the current response, from "Content-Length", else 102400
     qint32 receivedLength = 0; // of the current response so far
     double startTime = 0;      // seconds since local midnight when the current response began
-    qint32 pageKind = PageKind::Contents;
+    PageKind pageKind = PageKind::Contents;
     QString pageText; // the decoded text of the last response
     QString host;     // names the site's section in the settings file
-    qint32 endState = EndState::Success;
+    EndState endState = EndState::Success;
     bool gzipBody = false;
     bool continuation = false; // the request in flight fetches a follow-on page of a chapter
     BookContents book;         // title, author line, chapter list and wanted range
@@ -35,4 +35,8 @@ struct DownloadJob {
     QString bookText;          // the body of the book file as far as it has been built
     SiteRules rules;
     QString savedCookie; // sent with every request; replaced at the start of each job
+    JobInputs inputs;    // the front end's addresses and options, as they were at the start
+    // The site plug-in's object for this job (none for a rule site, or when it could not be
+    // loaded); released when the job ends.
+    std::unique_ptr<QObject> plugin;
 };

@@ -9,6 +9,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 
 using namespace Qt::StringLiterals;
 
@@ -26,6 +27,7 @@ QString scriptString(const QString &text) {
 HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::milliseconds loadLimit)
     : QObject(parent)
     , m_profile(new QWebEngineProfile(this)) // off the record: nothing is kept on disk
+    , m_guard(new RequestGuard(this))
     , m_layout(layout)
     , m_loadLimit(loadLimit) {
     createPage();
@@ -39,6 +41,8 @@ HiddenBrowser::~HiddenBrowser() {
 void HiddenBrowser::createPage() {
     delete m_page;
     m_page = new QWebEnginePage(m_profile, this);
+    m_page->setUrlRequestInterceptor(m_guard);
+    m_stoppedLoadPending = false;
     if (m_layout == Layout::Skipped) {
         // Hides the document's root as soon as it exists, from a world of its own that the
         // page's scripts cannot see.
@@ -56,7 +60,29 @@ void HiddenBrowser::createPage() {
     }
 }
 
+void HiddenBrowser::allow(bool pageScripts, RequestGuard::Policy requests, const QUrl &origin) {
+    m_guard->setPolicy(requests, origin);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, pageScripts);
+}
+
+void HiddenBrowser::settleStoppedLoad() {
+    if (!m_stoppedLoadPending)
+        return;
+    QEventLoop loop;
+    const auto connection = connect(m_page, &QWebEnginePage::loadFinished, &loop, [&] {
+        m_stoppedLoadPending = false;
+        loop.quit();
+    });
+    QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+    loop.exec();
+    disconnect(connection);
+    // A page that never reports the end of its stopped load is replaced.
+    if (m_stoppedLoadPending)
+        createPage();
+}
+
 bool HiddenBrowser::load(const QUrl &url) {
+    settleStoppedLoad();
     QEventLoop loop;
     bool finished = false;
     bool ok = false;
@@ -73,8 +99,10 @@ bool HiddenBrowser::load(const QUrl &url) {
     limit.start(m_loadLimit);
     loop.exec();
     disconnect(connection);
-    if (!finished)
+    if (!finished) {
         m_page->triggerAction(QWebEnginePage::Stop);
+        m_stoppedLoadPending = true;
+    }
     return finished && ok;
 }
 
@@ -88,14 +116,15 @@ std::optional<QString> HiddenBrowser::evaluate(const QString &script) {
     bool answered = false;
     // The callback may come after a timeout; it must then not touch this frame's variables.
     auto alive = std::make_shared<bool>(true);
-    m_page->runJavaScript(script, [&, alive](const QVariant &value) {
-        if (!*alive)
-            return;
-        answered = true;
-        if (value.isValid())
-            result = value.toString();
-        loop.quit();
-    });
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                          [&, alive](const QVariant &value) {
+                              if (!*alive)
+                                  return;
+                              answered = true;
+                              if (value.isValid())
+                                  result = value.toString();
+                              loop.quit();
+                          });
     QTimer::singleShot(m_loadLimit, &loop, &QEventLoop::quit);
     if (!answered)
         loop.exec();
@@ -109,7 +138,8 @@ std::optional<QString> HiddenBrowser::documentCookie() {
     return evaluate(u"document.cookie"_s);
 }
 
-std::optional<QString> HiddenBrowser::buildPage(const QString &html) {
+std::optional<QString> HiddenBrowser::buildPage(const QString &html, const QUrl &origin) {
+    allow(true, RequestGuard::Policy::PublicOnly, origin);
     if (!loadBlank())
         return std::nullopt;
     const auto written = evaluate(u"document.open(); document.write(%1); document.close(); "
@@ -130,6 +160,7 @@ std::optional<QString> HiddenBrowser::buildPage(const QString &html) {
 }
 
 std::optional<QString> HiddenBrowser::renderedText(const QString &html) {
+    allow(false, RequestGuard::Policy::BlockAll);
     if (!loadBlank())
         return std::nullopt;
     return evaluate(

@@ -3,6 +3,8 @@
 // its cookie, build a page from HTML with its scripts run, and render an HTML fragment as text.
 // Every wait is bounded; a page that does not finish in time is stopped and taken as it stands.
 
+#include "pipeline/requestguard.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -33,22 +35,33 @@ public:
     std::optional<QString> documentCookie();
 
     // Writes html into an empty document, as a page script would with document.write, waits
-    // until it has been built, and returns the document's HTML; nullopt on failure.
-    std::optional<QString> buildPage(const QString &html);
+    // until it has been built, and returns the document's HTML; nullopt on failure. The page's
+    // scripts may not reach this machine or a private network unless origin, the address the
+    // page came from, is there too.
+    std::optional<QString> buildPage(const QString &html, const QUrl &origin);
 
-    // The text the browser shows for an HTML fragment placed in an empty document's body.
+    // The text the browser shows for an HTML fragment placed in an empty document's body. The
+    // fragment fetches nothing and runs no script of its own while it is converted.
     std::optional<QString> renderedText(const QString &html);
 
     // Runs script in the page and returns its value as text; nullopt when it fails or does not
-    // answer within the limit (the page is then replaced, ending whatever it was running).
+    // answer within the limit (the page is then replaced, ending whatever it was running). It
+    // runs apart from the page's own scripts, and also while those are switched off.
     std::optional<QString> evaluate(const QString &script);
 
 private:
     void createPage();
     bool loadBlank();
+    // Page scripts and requests as the task at hand allows them.
+    void allow(bool pageScripts, RequestGuard::Policy requests, const QUrl &origin = QUrl());
+    // Lets the finish of a load that was stopped arrive before another load starts, so that it
+    // cannot be taken for the new load's.
+    void settleStoppedLoad();
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;
+    RequestGuard *m_guard = nullptr;
+    bool m_stoppedLoadPending = false;
     Layout m_layout;
     std::chrono::milliseconds m_loadLimit;
 };

@@ -1,42 +1,48 @@
 #pragma once
-// What the pipeline needs of its front end (the window, the terminal, a test): the state the
-// user sees and sets. The pipeline never reaches past this interface.
+// What the pipeline needs of its front end (the window, the terminal, a test): the inputs of a
+// job, and the state the user sees and sets while it runs. The pipeline never reaches past this
+// interface.
 
 #include <QString>
 #include <QtGlobal>
+
+// What a job works on, read from the front end once, when the job starts.
+struct JobInputs {
+    QString contentsUrl;        // the book's contents page
+    QString firstChapterUrl;    // the first wanted chapter ("" from the first one found)
+    QString lastChapterUrl;     // the last wanted chapter ("" to the last one found)
+    bool deleteTitle = false;   // remove a chapter's title repeated on its first line
+    bool smallChapters = false; // join the parts of one chapter
+    bool browserText = false;   // turn chapter HTML into text with the hidden browser
+    QString encoding = QStringLiteral("gbk"); // of the book file
+    QString bookshelfFolder;                  // where the book goes, ending with a separator
+};
 
 class JobView {
 public:
     virtual ~JobView() = default;
 
-    // The status line: transfer speed while a response arrives, result messages otherwise.
+    // The inputs of the job about to start.
+    virtual JobInputs jobInputs() const = 0;
+
+    // The status line: result messages and other texts.
     virtual void setStatus(const QString &text) = 0;
-    // The current response's bar (full at 1440 twips) and the whole book's (full at 4440).
-    virtual void setPageBarWidth(double twips) = 0;
-    virtual void setBookBarWidth(double twips) = 0;
+    // The transfer speed of the response arriving, in bytes a second; the status line shows it
+    // as speedStatus() words it.
+    virtual void showSpeed(double bytesPerSecond) = 0;
+    // The current response's share received (may run past 1 when a site under-states the
+    // length) and the share of the wanted chapters begun.
+    virtual void setPageProgress(double fraction) = 0;
+    virtual void setBookProgress(double fraction) = 0;
 
     // The user asked the running job to stop.
     virtual bool stopRequested() const = 0;
 
-    // The contents-page address and the first and last wanted chapters' addresses.
-    virtual QString contentsUrl() const = 0;
-    virtual QString firstChapterUrl() const = 0;
-    virtual QString lastChapterUrl() const = 0;
-
-    // The three options: remove a repeated title line, join small chapters, convert chapter
-    // HTML through the hidden browser.
-    virtual bool deleteTitle() const = 0;
-    virtual bool smallChapters() const = 0;
-    virtual bool browserText() const = 0;
-
-    // The book file's encoding and the folder it goes to (ending with a separator).
-    virtual QString encoding() const = 0;
-    virtual QString bookshelfFolder() const = 0;
-
     // Asks before an existing file or folder of the book's name is replaced.
     virtual bool confirmReplace(const QString &path) = 0;
 
-    // Lets pending window events (a stop click among them) run while a response arrives.
+    // Lets pending window events (a stop click among them) run while a request waits or a
+    // response arrives.
     virtual void processEvents() = 0;
 
     // The look of a running job (download button reads "停止(&D)", options and folder locked)
@@ -52,3 +58,11 @@ public:
     // Why a step failed, in words for the user; the status line shows only the outcome.
     virtual void noteFailure(const QString &reason) { Q_UNUSED(reason); }
 };
+
+namespace pipeline {
+
+// The status line's words for a transfer speed: "传输速度：" and the speed in KB a second with
+// at most two decimals (a half going to the even neighbour, shortest form), then " KB/秒".
+QString speedStatus(double bytesPerSecond);
+
+} // namespace pipeline

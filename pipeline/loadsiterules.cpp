@@ -3,10 +3,13 @@
 #include "pattern/pattern.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
+#include "pipeline/pluginhost.h"
 #include "settings/inimodule.h"
 
 using namespace Qt::StringLiterals;
 using iniModule::readSetting;
+
+namespace pipeline {
 
 QStringList splitAlternatives(const QString &value) {
     if (value.isEmpty())
@@ -15,7 +18,7 @@ QStringList splitAlternatives(const QString &value) {
 }
 
 bool loadSiteRules(DownloadJob &job, JobView &view) {
-    job.host = norModule::regMatch(view.contentsUrl(), u"//(.*?)/"_s);
+    job.host = norModule::regMatch(job.inputs.contentsUrl, u"//(.*?)/"_s);
     const QString &host = job.host;
     if (readSetting(host, u"tagTitle"_s, QString()).isEmpty()) {
         view.setStatus(u"取书进度：例外站点！"_s);
@@ -24,6 +27,7 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
         return true;
     }
 
+    job.plugin.reset();
     job.rules = SiteRules();
     job.book = BookContents();
     job.bookText.clear();
@@ -32,8 +36,13 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
     for (int kind = 0; kind < 3; ++kind)
         job.rules.tagCharset[kind] = charsets.value(kind);
 
-    if (!readSetting(host, u"plugins"_s, QString()).isEmpty()) {
-        // A plug-in analyses this site's pages; none of the rule keys below is read for it.
+    const QString plugin = readSetting(host, u"plugins"_s, QString());
+    if (!plugin.isEmpty()) {
+        // A plug-in analyses this site's pages; none of the rule keys below is read for it. When
+        // it cannot be loaded the job runs without rules and fails at its first page.
+        const PluginStart start{iniModule::settingsFilePath(), host, job.inputs.firstChapterUrl,
+                                job.inputs.lastChapterUrl};
+        job.plugin = loadPlugin(plugin, start, view);
         return false;
     }
 
@@ -51,3 +60,5 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
     rules.tagNext = splitAlternatives(readSetting(host, u"tagNext"_s, QString()));
     return false;
 }
+
+} // namespace pipeline

@@ -7,12 +7,16 @@
 struct DownloadJob;
 class JobView;
 
+namespace pipeline {
+
 // A rule value split at every "||" into its alternatives: "" gives none, and "||" at an end or
 // twice in a row gives empty entries.
 QStringList splitAlternatives(const QString &value);
 
-// True when the address names a site without rules: the status line then reads
+// True when the job's contents-page address names a site without rules: the status line then reads
 // "取书进度：例外站点！", the host's section is removed from the settings file and the job must
 // not start. Otherwise the job's rules are loaded and its book fields cleared. Missing keys are
 // written back empty, in reading order, and an empty "plugins" key removed again.
 bool loadSiteRules(DownloadJob &job, JobView &view);
+
+} // namespace pipeline

@@ -9,11 +9,9 @@
 #include "pipeline/renderpage.h"
 #include "text/charset.h"
 
-#include <QLocale>
 #include <QTime>
 #include <QUrl>
 
-#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -21,9 +19,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// The page bar is full at 1440 twips; a response without a usable length is drawn against
-// 102400 bytes.
-constexpr double kPageBarTwips = 1440.0;
+// A response without a usable length is drawn against 102400 bytes.
 constexpr qint32 kAssumedLength = 102400;
 
 double secondsSinceMidnight() {
@@ -78,9 +74,22 @@ void PageFetcher::fetchPage(const QString &url) {
     }
     if (m_job.pageKind == PageKind::Contents)
         m_job.savedCookie = fetchCookie(url);
+    m_responseStarted = false;
     HttpResult result = m_http.get(url, m_job.savedCookie, this);
+    if (result.abandoned) {
+        // The user stopped the job while the site had not begun to answer.
+        m_job.endState = EndState::Stopped;
+        return;
+    }
     if (!result.ok) {
         m_view.noteFailure(u"%1：%2"_s.arg(url, result.error));
+        m_job.endState = EndState::Failure;
+        return;
+    }
+    // An error page is not the page asked for: taking it would put the site's error text into
+    // the book, or leave a chapter out while the job reports success.
+    if (result.status >= 400) {
+        m_view.noteFailure(u"%1：HTTP %2"_s.arg(url).arg(result.status));
         m_job.endState = EndState::Failure;
         return;
     }
@@ -93,28 +102,33 @@ void PageFetcher::responseStarted(const ResponseHead &head) {
     const auto length = head.header("Content-Length");
     m_job.expectedLength = length ? parseLength(*length).value_or(kAssumedLength) : kAssumedLength;
     m_job.receivedLength = 0;
-    m_view.setPageBarWidth(0);
+    m_responseStarted = true;
+    m_view.setPageProgress(0);
     m_job.startTime = secondsSinceMidnight();
+    m_responseClock.start();
 }
 
 void PageFetcher::dataArrived(QByteArrayView piece) {
     m_job.receivedLength += qint32(piece.size());
     m_view.processEvents();
-    m_view.setPageBarWidth(m_job.expectedLength > 0
-                               ? m_job.receivedLength * kPageBarTwips / m_job.expectedLength
-                               : kPageBarTwips);
-    const double elapsed = secondsSinceMidnight() - m_job.startTime;
-    if (elapsed > 0) {
-        // Two decimals, a half going to the even neighbour, shown in its shortest form.
-        const double speed = std::nearbyint(m_job.receivedLength / 1024.0 / elapsed * 100) / 100;
-        m_view.setStatus(u"传输速度："_s +
-                         QString::number(speed, 'f', QLocale::FloatingPointShortest) + u" KB/秒"_s);
-    }
+    m_view.setPageProgress(
+        m_job.expectedLength > 0 ? double(m_job.receivedLength) / m_job.expectedLength : 1.0);
+    // Measured on a steady clock: the time of day jumps at midnight and when the clock is set.
+    const double elapsed = m_responseClock.nsecsElapsed() / 1e9;
+    if (elapsed > 0)
+        m_view.showSpeed(m_job.receivedLength / elapsed);
+}
+
+bool PageFetcher::keepWaiting() {
+    m_view.processEvents();
+    // Once the site answers, the page is finished as the stop button promises; only a request
+    // still waiting for its first byte is given up.
+    return m_responseStarted || !m_view.stopRequested();
 }
 
 void PageFetcher::responseFinished(QByteArray body) {
-    m_view.setPageBarWidth(kPageBarTwips);
-    const int kind = qBound(0, m_job.pageKind, 2);
+    m_view.setPageProgress(1.0);
+    const PageKind kind = m_job.pageKind;
     if (body.isEmpty()) {
         m_job.pageText.clear();
     } else {
@@ -124,15 +138,15 @@ void PageFetcher::responseFinished(QByteArray body) {
             return;
         }
         // The first page of a kind names the character set for every later page of that kind.
-        QString &name = m_job.rules.tagCharset[kind];
+        QString &name = m_job.rules.tagCharset[size_t(kind)];
         if (name.isEmpty())
             name = charset::detectCharset(body);
         m_job.pageText = charset::decodeBytes(body, name);
     }
     m_job.pageText.remove(QChar(0));
     if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
-        m_job.pageText =
-            renderPage(m_job.pageText, m_job.host, m_view.contentsUrl(), m_renderer, m_http);
+        m_job.pageText = pipeline::renderPage(m_job.pageText, m_job.host, m_job.inputs.contentsUrl,
+                                              m_renderer, m_http);
     // White space between tags goes, and so does a space before a tag's closing bracket. Tags
     // that already touch would only be replaced by themselves, so the pattern asks for at least
     // one blank between them: the same result without a match at every tag of the page.

@@ -6,6 +6,7 @@
 
 #include "net/httpclient.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 #include <optional>
@@ -14,7 +15,9 @@ struct DownloadJob;
 class HiddenBrowser;
 class JobView;
 
-// The steps a fetched page is handed to: the contents page, and a chapter's pages.
+// The steps a fetched page is handed to: the contents page, and a chapter's pages. A job chooses
+// its steps when it starts: the chapter loop for a rule site, the plug-in's steps for a plug-in
+// site.
 class PageSteps {
 public:
     virtual ~PageSteps() = default;
@@ -42,6 +45,7 @@ private:
     void fetchPage(const QString &url);
     void responseStarted(const ResponseHead &head) override;
     void dataArrived(QByteArrayView piece) override;
+    bool keepWaiting() override;
     void responseFinished(QByteArray body);
 
     DownloadJob &m_job;
@@ -51,5 +55,7 @@ private:
     HiddenBrowser &m_renderer;
     PageSteps *m_steps = nullptr;
     bool m_running = false;
+    bool m_responseStarted = false;
+    QElapsedTimer m_responseClock; // since the current response began
     std::optional<QString> m_queued;
 };

@@ -3,6 +3,9 @@
 #include "pipeline/jobview.h"
 #include "pipeline/loadsiterules.h"
 
+#include <QCoreApplication>
+#include <QThread>
+
 using namespace Qt::StringLiterals;
 
 Pipeline::Pipeline(JobView &view, QObject *parent, TransferLimits limits)
@@ -12,15 +15,15 @@ Pipeline::Pipeline(JobView &view, QObject *parent, TransferLimits limits)
     , m_browser(this, HiddenBrowser::Layout::Skipped)
     , m_renderer(this)
     , m_fetcher(m_job, view, m_http, m_browser, m_renderer)
-    , m_steps(m_job, view, m_fetcher, m_scripts, m_renderer) {
-    m_fetcher.setSteps(&m_steps);
+    , m_chapterLoop(m_job, view, m_fetcher, m_scripts, m_renderer)
+    , m_pluginSteps(m_job, view, m_fetcher) {
     m_readyTimer.setSingleShot(true);
     m_readyTimer.setInterval(2000);
     connect(&m_readyTimer, &QTimer::timeout, this,
             [this] { m_view.setStatus(u"取书进度：准备就绪！"_s); });
 }
 
-QString Pipeline::resultMessage(int endState) {
+QString Pipeline::resultMessage(EndState endState) {
     switch (endState) {
     case EndState::Success:
         return u"取书进度：下载成功！"_s;
@@ -28,35 +31,36 @@ QString Pipeline::resultMessage(int endState) {
         return u"取书进度：下载失败！"_s;
     case EndState::Stopped:
         return u"取书进度：用户中断！"_s;
-    default:
-        return {};
     }
+    return {};
 }
 
-Pipeline::Outcome Pipeline::download() {
-    if (loadSiteRules(m_job, m_view))
-        return Outcome::NoRules;
+std::optional<EndState> Pipeline::download() {
+    // The browsers, the timer and the view's events all live on the application's thread.
+    Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());
+    if (m_running)
+        return std::nullopt;
+    m_job.inputs = m_view.jobInputs();
+    if (pipeline::loadSiteRules(m_job, m_view))
+        return std::nullopt;
+    m_running = true;
+    // A plug-in site whose plug-in could not be loaded runs the chapter loop without rules.
+    m_fetcher.setSteps(m_job.plugin ? static_cast<PageSteps *>(&m_pluginSteps) : &m_chapterLoop);
     setIdle(false);
     m_job.endState = EndState::Success;
     m_job.continuation = false;
     m_job.pageKind = PageKind::Contents;
-    m_fetcher.handleWeb(m_view.contentsUrl());
+    m_fetcher.handleWeb(m_job.inputs.contentsUrl);
     setIdle(true);
-    switch (m_job.endState) {
-    case EndState::Success:
-        return Outcome::Success;
-    case EndState::Stopped:
-        return Outcome::Stopped;
-    default:
-        return Outcome::Failure;
-    }
+    m_running = false;
+    return m_job.endState;
 }
 
 void Pipeline::setIdle(bool idle) {
     if (idle) {
-        const QString message = resultMessage(m_job.endState);
-        if (!message.isEmpty())
-            m_view.setStatus(message);
+        m_view.setStatus(resultMessage(m_job.endState));
+        // One plug-in object serves one job, whatever its outcome.
+        m_job.plugin.reset();
         m_readyTimer.start();
     } else {
         m_readyTimer.stop();

@@ -1,7 +1,7 @@
 #pragma once
 // The download job's controller and the owner of everything a job uses: the job record, the HTTP
-// request object, the two hidden browsers, the script engine, and the steps. A front end keeps
-// one for its whole life and reaches it through its JobView.
+// request object, the two hidden browsers, the script engine, and the page steps. A front end
+// keeps one for its whole life and reaches it through its JobView.
 
 #include "analysis/scriptengine.h"
 #include "net/httpclient.h"
@@ -9,28 +9,33 @@
 #include "pipeline/downloadjob.h"
 #include "pipeline/hiddenbrowser.h"
 #include "pipeline/pagefetch.h"
+#include "pipeline/pluginsteps.h"
 
 #include <QObject>
 #include <QTimer>
+
+#include <optional>
 
 class JobView;
 
 class Pipeline : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { NoRules, Success, Failure, Stopped };
-
     explicit Pipeline(JobView &view, QObject *parent = nullptr, TransferLimits limits = {});
 
-    // The download button: loads the site's rules and runs the whole job for the view's
-    // contents-page address, returning when it has ended. A site without rules starts no job.
-    Outcome download();
+    // The download button: takes the view's inputs, loads the site's rules and runs the whole
+    // job, returning how it ended once it has. nullopt when no job started: the site has no rules,
+    // or a job is already running (a second download button press from within the first).
+    // Runs on the thread of the application object only.
+    std::optional<EndState> download();
+
+    bool running() const { return m_running; }
 
     // The job's state as the last job left it.
     const DownloadJob &job() const { return m_job; }
 
-    // The result message that stands for endState; "" for any other value.
-    static QString resultMessage(int endState);
+    // The result message that stands for endState.
+    static QString resultMessage(EndState endState);
 
 private:
     void setIdle(bool idle);
@@ -42,7 +47,9 @@ private:
     HiddenBrowser m_renderer; // builds scripted pages and renders chapter text
     ScriptEngine m_scripts;
     PageFetcher m_fetcher;
-    ChapterLoop m_steps;
+    ChapterLoop m_chapterLoop;
+    PluginSteps m_pluginSteps;
+    bool m_running = false;
     // Puts the status line back to its resting text two seconds after a job has ended.
     QTimer m_readyTimer;
 };

@@ -8,6 +8,8 @@
 
 using namespace Qt::StringLiterals;
 
+namespace pipeline {
+
 std::optional<QString> siteLabel(const QString &host) {
     const qsizetype last = host.lastIndexOf(u'.');
     if (last < 0)
@@ -49,5 +51,7 @@ QString renderPage(const QString &pageText, const QString &host, const QString &
             page.replace(tag.matched, u"<script>"_s + *script + u"</script>"_s);
         }
     }
-    return browser.buildPage(page).value_or(page);
+    return browser.buildPage(page, QUrl(contentsUrl)).value_or(page);
 }
+
+} // namespace pipeline

@@ -9,6 +9,8 @@
 class HiddenBrowser;
 class HttpClient;
 
+namespace pipeline {
+
 // The part of host that marks an address as the site's own: the label before its last dot
 // ("book" for www.book.com, "abc" for abc.com); nullopt for a host without a dot.
 std::optional<QString> siteLabel(const QString &host);
@@ -21,3 +23,5 @@ QString renderPage(const QString &pageText, const QString &host, const QString &
 // One external script, decoded by its detected character set; "" for an empty body, nullopt
 // when the request fails.
 std::optional<QString> fetchScript(const QString &address, HttpClient &http);
+
+} // namespace pipeline

@@ -1,6 +1,10 @@
 #pragma once
 // Start-up settings the hidden browsers need, made before the application object exists.
 
-// Runs without a display (the offscreen platform when none is set), as root (the browser's
-// sandbox is switched off only then), quietly, and without the browser's own background traffic.
+namespace pipeline {
+
+// Runs as root (the browser's sandbox is switched off only then) and without the browser's own
+// background traffic. The display platform and the logging rules are the front end's choice.
 void prepareWebEngine();
+
+} // namespace pipeline

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job out of the box: starts the demo book site on 127.0.0.1, downloads its book with
-# kestrelon-cli, stops the site and says where the book was written.
+# kestrelon-cli, then the same book from the demo forum through the Quorvel plug-in, stops the
+# site and says where the books were written.
 # Usage: scripts/demo.sh [build-folder]
 set -euo pipefail
 
@@ -10,24 +11,21 @@ app="$build_dir/app"
 port=8917
 books="$build_dir/books"
 
-if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-    echo "demo: port $port is already in use; stop whatever listens there and try again." >&2
-    exit 1
-fi
-
-"$app/kestrelon-demo-site" --port "$port" &
-site=$!
-trap 'kill "$site" 2>/dev/null || true; wait "$site" 2>/dev/null || true' EXIT
-
-for _ in $(seq 1 100); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-        break
-    fi
-    sleep 0.1
-done
+# shellcheck source=scripts/demosite.sh
+source scripts/demosite.sh
+start_demo_site "$app" "$port"
 
 mkdir -p "$books"
 "$app/kestrelon-cli" --settings "$app/Kestrelon.ini" --out "$books" --overwrite \
     "http://127.0.0.1:$port/book/1/"
-echo "demo: the book was written to $(cd "$books" && pwd)/"
+# The forum thread through the plug-in: for a plug-in site the range boxes carry its parameters,
+# here the author filter (--from; empty: the thread's author) and the shortest post kept (--to).
+# Its settings come fresh from the template, so an app folder whose settings file is older than
+# the forum runs it too.
+forum_settings="$build_dir/demo-forum.ini"
+rm -f "$forum_settings"
+"$app/kestrelon-demo-site" --port "$port" --write-settings "$forum_settings"
+"$app/kestrelon-cli" --settings "$forum_settings" --out "$books" --overwrite \
+    --from "" --to 100 "http://localhost:$port/thread/1/"
+echo "demo: the books were written to $(cd "$books" && pwd)/"
 ls -l "$books"

@@ -8,9 +8,10 @@ build_dir="${1:-build}"
 shift || true
 
 packages=(
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-declarative-dev qt6-webengine-dev
-    libcurl4-openssl-dev zlib1g-dev
+    cmake ninja-build g++ clang pkg-config
+    qt6-base-dev qt6-declarative-dev qt6-webengine-dev qt6-svg-dev
+    fonts-arphic-uming
+    libcurl4-openssl-dev zlib1g-dev libpcre2-dev
     libcpp-httplib-dev
 )
 

@@ -60,7 +60,8 @@ const std::array<Option, 8> &options() {
 
 QString startupBookshelfFolder() {
     const QString stored = iniModule::readSetting(section(), bookshelfKey(), QString());
-    if (stored.isEmpty() || !QFileInfo::exists(stored))
+    // A stored path that is now a file is as unusable as a missing one.
+    if (stored.isEmpty() || !QFileInfo(stored).isDir())
         return iniModule::programFolder();
     return iniModule::withTrailingSeparator(stored);
 }

@@ -26,7 +26,7 @@ QString rangeStartKey();   // the first wanted chapter's address last used
 QString rangeEndKey();     // the last wanted chapter's address last used
 const std::array<Option, 8> &options();
 
-// The bookshelf folder at start-up: the stored folder when it still exists, else the program's
+// The bookshelf folder at start-up: the stored folder when it is still a folder, else the program's
 // folder; always ending with the platform's separator.
 QString startupBookshelfFolder();
 

@@ -35,14 +35,36 @@ std::optional<QByteArray> loadFile(const QString &path) {
     return file.readAll();
 }
 
+// Replaces the file only when every byte reached the disk: unbuffered, so a full disk shows in
+// the write itself rather than in a flush whose error the commit would not see.
 bool saveFile(const QString &path, const QByteArray &content) {
     QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
-           file.commit();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    if (file.write(content) != content.size() || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 bool breaksLine(const QString &text) {
     return text.contains(u'\r') || text.contains(u'\n') || text.contains(QChar(0));
+}
+
+bool writeSettingIn(const QString &path, const QString &section, const QString &key,
+                    const QString &value) {
+    if (section.isEmpty() || key.isEmpty() || breaksLine(section) || breaksLine(key) ||
+        breaksLine(value) || section.contains(u']') || key.contains(u'=') || key.startsWith(u'['))
+        return false;
+    const auto content = loadFile(path);
+    // A file that exists but cannot be read must not be replaced by one holding this key alone.
+    if (!content && QFileInfo::exists(path))
+        return false;
+    ProfileText profile(content.value_or(QByteArray()));
+    profile.setValue(section, key, value);
+    return saveFile(path, profile.content());
 }
 
 } // namespace
@@ -82,26 +104,21 @@ QString settingsFilePath() {
 }
 
 QString readSetting(const QString &section, const QString &key, const QString &defaultValue) {
-    if (const auto content = loadFile(settingsFilePath())) {
+    return readSettingIn(settingsFilePath(), section, key, defaultValue);
+}
+
+QString readSettingIn(const QString &path, const QString &section, const QString &key,
+                      const QString &defaultValue) {
+    if (const auto content = loadFile(path)) {
         const auto value = ProfileText(*content).value(section, key);
         if (value && !value->isEmpty())
             return *value;
     }
-    return writeSetting(section, key, defaultValue) ? defaultValue : QString();
+    return writeSettingIn(path, section, key, defaultValue) ? defaultValue : QString();
 }
 
 bool writeSetting(const QString &section, const QString &key, const QString &value) {
-    if (section.isEmpty() || key.isEmpty() || breaksLine(section) || breaksLine(key) ||
-        breaksLine(value) || section.contains(u']') || key.contains(u'=') || key.startsWith(u'['))
-        return false;
-    const QString path = settingsFilePath();
-    const auto content = loadFile(path);
-    // A file that exists but cannot be read must not be replaced by one holding this key alone.
-    if (!content && QFileInfo::exists(path))
-        return false;
-    ProfileText profile(content.value_or(QByteArray()));
-    profile.setValue(section, key, value);
-    return saveFile(path, profile.content());
+    return writeSettingIn(settingsFilePath(), section, key, value);
 }
 
 void deleteSettingKey(const QString &section, const QString &key) {

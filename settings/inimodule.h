@@ -29,6 +29,9 @@ QString settingsFilePath();
 // The value of key in section. A missing or empty value is replaced in the file by defaultValue,
 // which is then the result; if that write fails the result is "".
 QString readSetting(const QString &section, const QString &key, const QString &defaultValue);
+// The same read on the settings file at path: a plug-in reads the file its host hands it.
+QString readSettingIn(const QString &path, const QString &section, const QString &key,
+                      const QString &defaultValue);
 
 // Sets the value, creating file, section and key as needed. The file is rewritten through a
 // temporary file, so a failed write leaves it as it was. False when the write failed or the

@@ -9,7 +9,7 @@ namespace iniModule {
 
 namespace {
 
-// The file is in the system code page, GBK. GB18030 reads every GBK byte the same way and
+// The file is GBK text. GB18030 reads every GBK byte the same way and
 // writes every character, so a rule holding a character outside GBK is not lost.
 QString decodeLine(QByteArrayView bytes) {
     QStringDecoder decoder("GB18030", QStringConverter::Flag::Stateless);
@@ -131,7 +131,7 @@ std::optional<QString> ProfileText::value(const QString &section, const QString 
     if (index < 0)
         return std::nullopt;
     QString value = keyLine(m_lines.at(index))->value;
-    // The private-profile reader drops one pair of quotation marks around a whole value.
+    // The INI reader drops one pair of quotation marks around a whole value.
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
         value.back() == value.front())
         value = value.mid(1, value.size() - 2);

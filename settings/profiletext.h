@@ -1,5 +1,5 @@
 #pragma once
-// The text of one settings file with the edits a private-profile writer makes: sections and keys
+// The text of one settings file with the edits the INI writer makes: sections and keys
 // found without regard to letter case, a value replaced in place, a new key at the end of its
 // section, a new section at the end of the file, and every other line kept byte for byte.
 

@@ -175,8 +175,20 @@ bool writeTextFile(const QString &text, const QString &name, const QString &path
     }
     const QByteArray bytes = codec->byteOrderMark + QByteArray(encoder.encode(text));
 
+    // Unbuffered, so a full disk shows in the write itself rather than in a flush whose error
+    // the commit would not see; the old file is replaced only after every byte is written.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        setError(error, u"无法写入文件 %1：%2"_s.arg(path, file.errorString()));
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
+        setError(error, u"无法写入文件 %1：%2"_s.arg(path, file.errorString()));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
         setError(error, u"无法写入文件 %1：%2"_s.arg(path, file.errorString()));
         return false;
     }

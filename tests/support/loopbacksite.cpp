@@ -31,10 +31,6 @@ LoopbackSite::~LoopbackSite() {
         m_thread.join();
 }
 
-httplib::Server &LoopbackSite::server() {
-    return *m_server;
-}
-
 void LoopbackSite::serve(const QString &path, const Page &page) {
     m_server->Get(path.toStdString(), [page](const httplib::Request &req, httplib::Response &res) {
         if (page.delayMs > 0)
@@ -48,7 +44,7 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
         }
         if (!page.setCookie.isEmpty())
             res.set_header("Set-Cookie", page.setCookie.toStdString());
-        const QByteArray body = page.gzip ? gzipCompressed(page.body) : page.body;
+        const QByteArray body = page.gzip ? demo::gzipCompressed(page.body) : page.body;
         QByteArray encoding = page.contentEncoding;
         if (encoding.isEmpty() && page.gzip)
             encoding = "gzip";
@@ -98,7 +94,8 @@ QString LoopbackSite::url(const QString &path, const QString &host) const {
 
 QList<SeenRequest> LoopbackSite::clientRequests(qsizetype from) const {
     QList<SeenRequest> ours;
-    for (const SeenRequest &request : seen()) {
+    std::lock_guard lock(m_seenMutex);
+    for (const SeenRequest &request : std::as_const(m_seen)) {
         if (request.userAgent.isEmpty())
             ours.append(request);
     }
@@ -110,11 +107,6 @@ QStringList LoopbackSite::clientPaths(qsizetype from) const {
     for (const SeenRequest &request : clientRequests(from))
         paths.append(request.path);
     return paths;
-}
-
-QList<SeenRequest> LoopbackSite::seen() const {
-    std::lock_guard lock(m_seenMutex);
-    return m_seen;
 }
 
 } // namespace support

@@ -46,7 +46,7 @@ public:
     LoopbackSite(const LoopbackSite &) = delete;
     LoopbackSite &operator=(const LoopbackSite &) = delete;
 
-    httplib::Server &server();
+    httplib::Server &server() { return *m_server; }
     void serve(const QString &path, const Page &page);
 
     // Binds to a free port and serves until destroyed; false when no port could be bound.
@@ -57,7 +57,6 @@ public:
 
     // Requests that reached the site, counted before any route runs.
     int requestCount() const { return m_requests.load(); }
-    QList<SeenRequest> seen() const;
     // The requests made by the program itself, not by its hidden browser (which sends a user
     // agent), from the from-th on.
     QList<SeenRequest> clientRequests(qsizetype from = 0) const;

@@ -14,20 +14,14 @@ namespace support {
 
 class RecordingView : public JobView {
 public:
-    QString contents;
-    QString first;
-    QString last;
-    bool deleteTitleOption = false;
-    bool smallChaptersOption = false;
-    bool browserTextOption = false;
-    QString encodingName = QStringLiteral("gbk");
-    QString folder;
+    JobInputs inputs;
     bool replaceAnswer = false;
     bool stop = false;
     // Runs whenever the pipeline lets events run: a test can click "stop" here.
     std::function<void()> onEvents;
 
     QStringList statuses;
+    QList<double> speeds;
     QList<double> pageBar;
     QList<double> bookBar;
     QStringList replaceQuestions;
@@ -35,18 +29,12 @@ public:
     QStringList failures;
     QList<std::pair<int, int>> chapterProgress;
 
+    JobInputs jobInputs() const override { return inputs; }
     void setStatus(const QString &text) override { statuses.append(text); }
-    void setPageBarWidth(double twips) override { pageBar.append(twips); }
-    void setBookBarWidth(double twips) override { bookBar.append(twips); }
+    void showSpeed(double bytesPerSecond) override { speeds.append(bytesPerSecond); }
+    void setPageProgress(double fraction) override { pageBar.append(fraction); }
+    void setBookProgress(double fraction) override { bookBar.append(fraction); }
     bool stopRequested() const override { return stop; }
-    QString contentsUrl() const override { return contents; }
-    QString firstChapterUrl() const override { return first; }
-    QString lastChapterUrl() const override { return last; }
-    bool deleteTitle() const override { return deleteTitleOption; }
-    bool smallChapters() const override { return smallChaptersOption; }
-    bool browserText() const override { return browserTextOption; }
-    QString encoding() const override { return encodingName; }
-    QString bookshelfFolder() const override { return folder; }
     bool confirmReplace(const QString &path) override {
         replaceQuestions.append(path);
         return replaceAnswer;
