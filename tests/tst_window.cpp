@@ -1,0 +1,418 @@
+// The window as a user meets it: real widgets clicked under the offscreen platform against a
+// loopback site, the help page's site list, and the tray control through its platform seam.
+
+#include "demo/demosite.h"
+#include "pipeline/webengine.h"
+#include "settings/inimodule.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/testfiles.h"
+#include "window/frmmain.h"
+#include "window/progressbox.h"
+#include "window/sitelist.h"
+#include "window/tray/tray32.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <httplib.h>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The notification area as a list of the requests it received.
+class RecordingTray : public TrayPlatform {
+public:
+    QList<std::pair<Request, Record>> *requests;
+    explicit RecordingTray(QList<std::pair<Request, Record>> *log)
+        : requests(log) {}
+    void notifyIcon(Request request, const Record &record) override {
+        requests->append({request, record});
+    }
+    bool available() const override { return true; }
+    void press(int message) { report(message); }
+};
+
+// Runs check every 20 ms while a job runs in the window (the job lets timers fire).
+class DuringJob {
+public:
+    explicit DuringJob(std::function<void()> check) {
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(check));
+        m_timer.start(20);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+public:
+    static void initMain() { pipeline::prepareWebEngine(); }
+
+private slots:
+    void initTestCase();
+    void init();
+    void startUpFillsTheFields_data();
+    void startUpFillsTheFields();
+    void typingAnAddressEmptiesTheRange();
+    void downloadMatchesTheTerminalFrontEnd();
+    void stopWhileAChapterLoads();
+    void closeDuringAJobIsRefused();
+    void unknownSite();
+    void replaceQuestion_data();
+    void replaceQuestion();
+    void siteList_data();
+    void siteList();
+    void trayRequests();
+    void trayMouseMessages_data();
+    void trayMouseMessages();
+
+private:
+    // Writes the settings file: the demo site's section, then global (raw INI lines, CR LF).
+    void writeSettings(const QString &global);
+    QString contents() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
+    QString bookPath() const { return m_shelf.filePath(m_book.title + u".txt"_s); }
+
+    support::LoopbackSite m_site;
+    demo::DemoBook m_book;
+    std::unique_ptr<demo::DemoSite> m_demo;
+    QTemporaryDir m_dir;
+    QTemporaryDir m_shelf;
+    QString m_settings;
+};
+
+void TestWindow::initTestCase() {
+    m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+    m_demo = std::make_unique<demo::DemoSite>(m_book);
+    m_demo->addRoutes(m_site.server());
+    // A slow book: every chapter takes a while, so a click can land while one loads.
+    QString list = u"<h1>慢书</h1>"_s;
+    for (int c = 1; c <= 4; ++c) {
+        list += u"<li><a href=\"%1.html\">第%1章</a></li>"_s.arg(c);
+        m_site.serve(
+            u"/slow/%1.html"_s.arg(c),
+            {.body = support::gbk(u"<div id=\"content\">很慢的一章。</div>"_s), .delayMs = 300});
+    }
+    m_site.serve(u"/slow/"_s, {.body = support::gbk(list)});
+    QVERIFY(m_site.start());
+    m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
+    iniModule::setSettingsFileOverride(m_settings);
+}
+
+void TestWindow::init() {
+    writeSettings(u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path()));
+    QFile::remove(bookPath());
+}
+
+void TestWindow::writeSettings(const QString &global) {
+    const QByteArray site = demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()));
+    QVERIFY(support::writeBytes(m_settings, site + support::gbk(global)));
+}
+
+void TestWindow::startUpFillsTheFields_data() {
+    QTest::addColumn<QString>("global");
+    QTest::addColumn<QStringList>("fields"); // the three address boxes
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<bool>("deleteTitle");
+
+    QTest::newRow("saved address and range survive the address's change event")
+        << u"[全局设置]\r\n编码模式=big5\r\n标题删除=1\r\n目录页面=http://a/b/\r\n"
+           u"起始页面=http://a/b/1.html\r\n结束页面=http://a/b/9.html\r\n"_s
+        << QStringList{u"http://a/b/"_s, u"http://a/b/1.html"_s, u"http://a/b/9.html"_s}
+        << u"big5"_s << true;
+    QTest::newRow("no global section: defaults")
+        << QString() << QStringList{QString(), QString(), QString()} << u"gbk"_s << false;
+    QTest::newRow("an encoding the box does not offer falls back to gbk")
+        << u"[全局设置]\r\n编码模式=ebcdic\r\n"_s << QStringList{QString(), QString(), QString()}
+        << u"gbk"_s << false;
+}
+
+void TestWindow::startUpFillsTheFields() {
+    QFETCH(QString, global);
+    QFETCH(QStringList, fields);
+    writeSettings(global);
+    {
+        frmMain window;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(window.txtNum(i)->text(), fields.at(i));
+        QFETCH(QString, encoding);
+        QCOMPARE(window.cmbCode()->currentText(), encoding);
+        QFETCH(bool, deleteTitle);
+        QCOMPARE(window.checkBox(0)->isChecked(), deleteTitle);
+        QVERIFY(!window.btnCmd(0)->toolTip().isEmpty());
+        QVERIFY(window.close());
+    }
+    // Reading filled in what was missing, and the orderly exit wrote all eight keys.
+    const QStringList keys{u"书架路径="_s, u"编码模式="_s, u"标题删除="_s, u"章节识别="_s,
+                           u"格式转换="_s, u"目录页面="_s, u"起始页面="_s, u"结束页面="_s};
+    const QString decoded = QStringDecoder("GB18030").decode(support::readBytes(m_settings));
+    for (const QString &key : keys)
+        QVERIFY2(decoded.contains(key), qPrintable(key));
+}
+
+void TestWindow::typingAnAddressEmptiesTheRange() {
+    frmMain window;
+    window.txtNum(1)->setText(u"http://a/1.html"_s);
+    window.txtNum(2)->setText(u"http://a/2.html"_s);
+    QTest::keyClick(window.txtNum(0), Qt::Key_H);
+    QVERIFY(window.txtNum(1)->text().isEmpty());
+    QVERIFY(window.txtNum(2)->text().isEmpty());
+    // The range boxes change nothing else.
+    window.txtNum(1)->setText(u"x"_s);
+    QCOMPARE(window.txtNum(0)->text(), u"h"_s);
+}
+
+void TestWindow::downloadMatchesTheTerminalFrontEnd() {
+    frmMain window;
+    window.txtNum(0)->setText(contents());
+    window.cmbCode()->setCurrentText(u"utf-8"_s);
+    window.checkBox(0)->setChecked(true);
+    bool lockedSeen = false;
+    bool unlockedSeen = false;
+    bool speedSeen = false;
+    {
+        DuringJob watch([&] {
+            const bool locked = !window.btnCmd(0)->isEnabled() && !window.btnCmd(2)->isEnabled() &&
+                                !window.frmBox()->isEnabled();
+            lockedSeen |= locked;
+            unlockedSeen |= !locked;
+            speedSeen |= window.label(3)->text().startsWith(u"传输速度："_s);
+        });
+        QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    }
+    QVERIFY(lockedSeen);
+    QVERIFY(!unlockedSeen);
+    QVERIFY(speedSeen);
+    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+    QVERIFY(window.btnCmd(0)->isEnabled() && window.frmBox()->isEnabled());
+    QCOMPARE(window.btnCmd(1)->text(), u"下载(&D)"_s);
+    // The whole book bar is full; its picture may not exceed its box's drawable width by much.
+    QVERIFY(window.barBox(0)->bar()->width() >= 290);
+    QTRY_COMPARE_WITH_TIMEOUT(window.label(3)->text(), u"取书进度：准备就绪！"_s, 3000);
+
+    QTemporaryDir cliShelf;
+    QProcess cli;
+    cli.start(QStringLiteral(KESTRELON_CLI),
+              {u"--settings"_s, m_settings, u"--out"_s, cliShelf.path(), u"--encoding"_s,
+               u"utf-8"_s, u"--delete-title"_s, contents()});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+    const QByteArray fromCli = support::readBytes(cliShelf.filePath(m_book.title + u".txt"_s));
+    QVERIFY(!fromCli.isEmpty());
+    QCOMPARE(support::readBytes(bookPath()), fromCli);
+}
+
+void TestWindow::stopWhileAChapterLoads() {
+    frmMain window;
+    window.txtNum(0)->setText(m_site.url(u"/slow/"_s));
+    const int before = m_site.requestCount();
+    bool clicked = false;
+    {
+        DuringJob watch([&] {
+            if (!clicked && m_site.clientPaths().contains(u"/slow/2.html"_s)) {
+                clicked = true;
+                QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+                // The button stays "停止(&D)", disabled, until the page in flight is in.
+                QVERIFY(!window.btnCmd(1)->isEnabled());
+                QCOMPARE(window.btnCmd(1)->text(), u"停止(&D)"_s);
+            }
+        });
+        QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    }
+    QVERIFY(clicked);
+    QCOMPARE(window.label(3)->text(), u"取书进度：用户中断！"_s);
+    QVERIFY(window.btnCmd(1)->isEnabled());
+    QVERIFY(!m_site.clientPaths().contains(u"/slow/4.html"_s));
+    QVERIFY(m_site.requestCount() > before);
+    QVERIFY(!QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
+}
+
+void TestWindow::closeDuringAJobIsRefused() {
+    frmMain window;
+    window.show();
+    window.txtNum(0)->setText(m_site.url(u"/slow/"_s));
+    const QByteArray settingsBefore = support::readBytes(m_settings);
+    bool tried = false;
+    {
+        DuringJob watch([&] {
+            if (!tried && m_site.clientPaths().contains(u"/slow/1.html"_s)) {
+                tried = true;
+                QVERIFY(!window.close());
+                QVERIFY(window.isVisible());
+            }
+        });
+        QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    }
+    QVERIFY(tried);
+    QCOMPARE(support::readBytes(m_settings), settingsBefore);
+    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+}
+
+void TestWindow::unknownSite() {
+    frmMain window;
+    window.txtNum(0)->setText(m_site.url(u"/book/1/"_s, u"nosuchsite.invalid"_s));
+    QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    QCOMPARE(window.label(3)->text(), u"取书进度：例外站点！"_s);
+    QCOMPARE(window.btnCmd(1)->text(), u"下载(&D)"_s);
+    QVERIFY(window.frmBox()->isEnabled());
+}
+
+void TestWindow::replaceQuestion_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes replaces the old book") << true;
+    QTest::newRow("no keeps it, and the job still succeeds") << false;
+}
+
+void TestWindow::replaceQuestion() {
+    QFETCH(bool, yes);
+    QVERIFY(support::writeBytes(bookPath(), "old book"));
+    frmMain window;
+    window.txtNum(0)->setText(contents());
+    QString question;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        question = box->windowTitle() + u"|"_s + box->text();
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+    });
+    answer.start(20);
+    QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
+    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+    const QByteArray book = support::readBytes(bookPath());
+    if (yes)
+        QCOMPARE(book, support::gbk(demo::demoBookText(m_book)));
+    else
+        QCOMPARE(book, QByteArray("old book"));
+}
+
+void TestWindow::siteList_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("table"); // between the markers; "" when the page stays as it was
+
+    const QString a = u"<a onmouseup='document.body.focus()' href='http://a.com'>甲</a>"_s;
+    const QString b = u"<a onmouseup='document.body.focus()' href='http://b.com'>乙</a>"_s;
+    const QString c = u"<a onmouseup='document.body.focus()' href='http://c.com'>丙网址</a>"_s;
+    const QString d = u"<a onmouseup='document.body.focus()' href='http://d.com'>$1</a>"_s;
+    const QString sites =
+        u"[全局设置]\r\n书架路径=/tmp/\r\n[a.com]\r\ntagName=甲\r\n[b.com]\r\ntagName=乙\r\n"
+        u"[c.com]\r\ntagName=丙网址\r\n[d.com]\r\ntagName=$1\r\n"_s;
+
+    QTest::newRow("one site, two empty cells")
+        << u"[a.com]\r\ntagName=甲\r\n"_s
+        << u"<tr><td align='left'>"_s + a + u"</td><td></td><td></td>"_s;
+    QTest::newRow("four sites: a full row, then one with two empty cells")
+        << sites
+        << u"<tr><td align='left'>"_s + a + u"</td><td align='center'>"_s + b +
+               u"</td><td align='right'>"_s + c + u"</td></tr><tr><td align='left'>"_s + d +
+               u"</td><td></td><td></td>"_s;
+    QTest::newRow("tagName as a second key, or ending the file without a line break")
+        << u"[a.com]\r\ntagTitle=x\r\ntagName=甲\r\n[全局设置]\r\n书架路径=/tmp/\r\n"
+           u"[z.com]\r\ntagName=末"_s
+        << QString();
+}
+
+void TestWindow::siteList() {
+    QFETCH(QString, settings);
+    QFETCH(QString, table);
+    QTemporaryDir dir;
+    const QString settingsPath = dir.filePath(u"s.ini"_s);
+    const QString helpPath = dir.filePath(u"index.htm"_s);
+    const QString page =
+        u"<p>前</p>\r\n<!-- 站点列表开始 -->旧<!-- 站点列表结束 -->\r\n<p>后</p>"_s;
+    QVERIFY(support::writeBytes(settingsPath, support::gbk(settings)));
+    QVERIFY(support::writeBytes(helpPath, support::gbk(page)));
+    QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
+    const QString expected = table.isEmpty()
+                                 ? page
+                                 : u"<p>前</p>\r\n<!-- 站点列表开始 --><table width='100%'>"_s +
+                                       table + u"</table><!-- 站点列表结束 -->\r\n<p>后</p>"_s;
+    QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)), expected);
+    // A second start finds its own block and gives the same page.
+    QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
+    QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)), expected);
+}
+
+void TestWindow::trayRequests() {
+    using Request = TrayPlatform::Request;
+    QList<std::pair<Request, TrayPlatform::Record>> log;
+    QWidget window;
+    window.show();
+    Tray32::Design design;
+    design.enabled = false;
+    Tray32 tray(&window, std::make_unique<RecordingTray>(&log), design);
+    // A control stored disabled removes an icon it never showed.
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.last().first, Request::Delete);
+
+    tray.setIcon(QIcon(QPixmap(32, 32)));
+    QCOMPARE(log.last().first, Request::Delete); // disabled: the new icon shows nothing
+    tray.setInTaskBar(false);
+    QVERIFY(window.isVisible()); // disabled: only stored
+
+    tray.setEnabled(true);
+    QCOMPARE(log.last().first, Request::Add);
+    QCOMPARE(log.last().second.tip, u"Tallowmere"_s);
+    QCOMPARE(log.last().second.icon.actualSize(QSize(64, 64)), QSize(16, 16));
+    tray.setTip(u"腹有诗书气自华"_s);
+    QCOMPARE(log.last().first, Request::Modify);
+    QVERIFY(log.last().second.hasTip);
+    tray.setTip(QString());
+    QCOMPARE(log.last().first, Request::Modify);
+    QVERIFY(!log.last().second.hasTip);
+    const qsizetype sent = log.size();
+    tray.setInTaskBar(false);
+    QVERIFY(!window.isVisible());
+    tray.setInTaskBar(true);
+    QVERIFY(window.isVisible());
+    QCOMPARE(log.size(), sent); // the taskbar state sends no icon request
+}
+
+void TestWindow::trayMouseMessages_data() {
+    QTest::addColumn<int>("message");
+    QTest::addColumn<QString>("event"); // "" when none is raised
+    QTest::newRow("move") << 512 << u"MouseMove"_s;
+    QTest::newRow("left up") << 514 << u"MouseUp 1"_s;
+    QTest::newRow("right down") << 516 << u"MouseDown 2"_s;
+    QTest::newRow("right double click") << 518 << u"DblClick 2"_s;
+    QTest::newRow("another message") << 520 << QString();
+}
+
+void TestWindow::trayMouseMessages() {
+    QFETCH(int, message);
+    QFETCH(QString, event);
+    QList<std::pair<TrayPlatform::Request, TrayPlatform::Record>> log;
+    QWidget window;
+    auto platform = std::make_unique<RecordingTray>(&log);
+    RecordingTray *tray = platform.get();
+    Tray32 control(&window, std::move(platform), {});
+    QStringList raised;
+    connect(&control, &Tray32::MouseMove, this, [&] { raised << u"MouseMove"_s; });
+    connect(&control, &Tray32::MouseDown, this, [&](int b) { raised << u"MouseDown %1"_s.arg(b); });
+    connect(&control, &Tray32::MouseUp, this, [&](int b) { raised << u"MouseUp %1"_s.arg(b); });
+    connect(&control, &Tray32::DblClick, this, [&](int b) { raised << u"DblClick %1"_s.arg(b); });
+    tray->press(message);
+    QCOMPARE(raised, event.isEmpty() ? QStringList() : QStringList{event});
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"

@@ -1,0 +1,29 @@
+// Kestrelon: the desktop program that downloads a serialised book into one text file.
+
+#include "pipeline/webengine.h"
+#include "window/appicon.h"
+#include "window/frmmain.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QLineEdit>
+
+using namespace Qt::StringLiterals;
+
+int main(int argc, char *argv[]) {
+    pipeline::prepareWebEngine();
+    QApplication app(argc, argv);
+    app.setApplicationName(u"Kestrelon"_s);
+    app.setWindowIcon(kestrelonIcon());
+    // The window's face is "宋体"; on Linux the AR PL UMing faces are the Song faces at hand.
+    for (const QString &song : {u"宋体"_s, u"SimSun"_s})
+        QFont::insertSubstitutions(song, {u"AR PL UMing CN"_s, u"AR PL UMing TW"_s});
+
+    frmMain window;
+    // "Kestrelon URL" opens the window with that contents-page address filled in.
+    const QStringList arguments = app.arguments();
+    if (arguments.size() > 1)
+        window.txtNum(0)->setText(arguments.at(1));
+    window.show();
+    return app.exec();
+}
