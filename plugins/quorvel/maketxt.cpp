@@ -1,0 +1,124 @@
+#include "plugins/quorvel/maketxt.h"
+
+#include "plugins/quorvel/pagetext.h"
+#include "settings/inimodule.h"
+#include "text/typeset.h"
+
+#include <QLocale>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+using namespace Qt::StringLiterals;
+
+namespace quorvel {
+
+namespace {
+
+// Held once for the library, not per object: the last Initialize sets them, and a minimum that
+// cannot be read as a 32-bit number keeps the value before it.
+struct LibraryValues {
+    QString settingsPath;
+    qint32 minimumLength = 0;
+};
+
+LibraryValues &library() {
+    static LibraryValues values;
+    return values;
+}
+
+std::atomic<int> g_liveObjects{0};
+
+const QString kIndent = u"\u3000\u3000"_s;
+const QString kLineEnd = u"\r\n"_s;
+// In a text rule, the word that stands for the author's name.
+const QString kAuthorWord = u"替换"_s;
+
+QStringList alternatives(const QString &value) {
+    return value.isEmpty() ? QStringList() : value.split(u"||"_s);
+}
+
+// The minimum block length the host hands over as text: a number rounds to a whole one (a half
+// to the even neighbour); not a number gives 512; a number beyond 32 bits leaves the old value.
+void setMinimumLength(const QString &text) {
+    bool isNumber = false;
+    const double number = QLocale::c().toDouble(text.trimmed(), &isNumber);
+    if (!isNumber) {
+        library().minimumLength = 512;
+        return;
+    }
+    const double whole = std::nearbyint(number);
+    if (whole >= std::numeric_limits<qint32>::min() && whole <= std::numeric_limits<qint32>::max())
+        library().minimumLength = qint32(whole);
+}
+
+} // namespace
+
+makeTxt::makeTxt() {
+    ++g_liveObjects;
+}
+
+makeTxt::~makeTxt() {
+    --g_liveObjects;
+}
+
+int makeTxt::liveObjects() {
+    return g_liveObjects.load();
+}
+
+void makeTxt::Initialize(const QString &m_iniFile, const QString &m_hostName,
+                         const QString &Param_1, const QString &Param_2) {
+    library().settingsPath = m_iniFile;
+    m_author = Param_1;
+    setMinimumLength(Param_2);
+    // Read from the file the host named; a missing key is written back empty, as the program's
+    // own reads do.
+    auto read = [&](const QString &key) {
+        return alternatives(
+            iniModule::readSettingIn(library().settingsPath, m_hostName, key, QString()));
+    };
+    m_tagTitle = read(u"tagTitle"_s);
+    m_tagAuthor = read(u"tagAuthor"_s);
+    m_tagText = read(u"tagText"_s);
+    m_tagNext = read(u"tagNext"_s);
+}
+
+void makeTxt::readFirstPage(const QString &html) {
+    m_title =
+        pluginCleanText(collectMatches(html, m_tagTitle, false, library().minimumLength), true);
+    const bool anyAuthor = m_author == u"*"_s;
+    if (m_author.isEmpty() || anyAuthor)
+        m_author = collectMatches(html, m_tagAuthor, false, library().minimumLength);
+    // The name goes into the rule as it stands, unescaped.
+    for (QString &rule : m_tagText)
+        rule.replace(kAuthorWord, anyAuthor ? u".*?"_s : m_author);
+    m_author = u"作者："_s + pluginCleanText(m_author, true);
+}
+
+QString makeTxt::infoFromWeb(QString *html, int hID) {
+    if (!html)
+        return {};
+    if (hID == 0)
+        readFirstPage(*html);
+
+    // The page's line ends become two marks, so that a rule's "." crosses them.
+    QString text = *html;
+    text.replace(u'\r', u'\u000E');
+    text.replace(u'\n', u'\u000F');
+    text = collectMatches(text, m_tagText, true, library().minimumLength);
+    if (!typeset::cleanText(text, false).isEmpty()) {
+        typeset::typesetText(text);
+        // Nothing between pages: the next page's indent follows this page's last character.
+        m_body += text;
+    }
+
+    const QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
+    if (next.isEmpty()) {
+        m_body.replace(u"<BR>"_s, kLineEnd);
+        *html = kIndent + m_title + kLineEnd + kIndent + m_author + kLineEnd + kLineEnd + m_body;
+    }
+    return next;
+}
+
+} // namespace quorvel
