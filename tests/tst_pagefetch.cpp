@@ -5,6 +5,7 @@
 #include "pipeline/downloadjob.h"
 #include "pipeline/hiddenbrowser.h"
 #include "pipeline/pagefetch.h"
+#include "pipeline/requestguard.h"
 #include "pipeline/webengine.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
@@ -12,6 +13,10 @@
 #include "text/charset.h"
 
 #include <QTest>
+
+#include <httplib.h>
+
+#include <mutex>
 
 using namespace Qt::StringLiterals;
 
@@ -97,6 +102,11 @@ private slots:
                      {.body = "function bookTitle() { return 'Built'; }\nfunction writeChapters() {"
                               " document.write('<li><a href=\"1.html\">Chapter 1</a></li>'); }\n",
                       .contentType = "application/javascript"});
+        m_site.server().Get(R"(/beacon/.*)",
+                            [this](const httplib::Request &req, httplib::Response &) {
+                                const std::lock_guard lock(m_beaconMutex);
+                                m_beacons.append(QString::fromStdString(req.path));
+                            });
         QVERIFY(m_site.start());
     }
 
@@ -169,8 +179,46 @@ private slots:
         QVERIFY(page.contains(u"<script src=\"http://cdn.invalid/lib.js\"></script>"_s));
     }
 
+    // What a hidden browser may fetch: nothing while it converts chapter HTML (no script of the
+    // fragment runs either), and nothing on this machine while it builds a page from a public
+    // site, unless the page itself comes from here.
+    void hiddenBrowserFetchesOnlyWhatItMay_data() {
+        QTest::addColumn<bool>("conversion");     // renderedText, else buildPage
+        QTest::addColumn<QString>("publicHost");  // treated as public for the row
+        QTest::addColumn<QStringList>("beacons"); // the requests that reach the site
+        QTest::newRow("chapter conversion") << true << QString() << QStringList();
+        QTest::newRow("public page reaching this machine")
+            << false << u"127.0.0.1"_s << QStringList();
+        QTest::newRow("page from this machine")
+            << false << QString() << QStringList{u"/beacon/image"_s};
+    }
+
+    void hiddenBrowserFetchesOnlyWhatItMay() {
+        QFETCH(bool, conversion);
+        QFETCH(QString, publicHost);
+        RequestGuard::treatAsPublicForTesting(publicHost);
+        m_beacons.clear();
+        const QString image =
+            u"<img src=\"%1\">"_s.arg(m_site.url(u"/beacon/image"_s, u"localhost"_s));
+        const QString script = u"<img src=\"x\" onerror=\"new Image().src = '%1'\">"_s.arg(
+            m_site.url(u"/beacon/script"_s));
+        HiddenBrowser browser;
+        if (conversion) {
+            QCOMPARE(browser.renderedText(u"<p>正文</p>"_s + image + script), u"正文"_s);
+        } else {
+            QVERIFY(browser.buildPage(u"<p>页</p>"_s + image, QUrl(m_site.url(u"/"_s))));
+        }
+        QTest::qWait(300); // a request would have been sent by now
+        RequestGuard::treatAsPublicForTesting(QString());
+        const std::lock_guard lock(m_beaconMutex);
+        QFETCH(QStringList, beacons);
+        QCOMPARE(m_beacons, beacons);
+    }
+
 private:
     support::LoopbackSite m_site;
+    std::mutex m_beaconMutex;
+    QStringList m_beacons;
 };
 
 QTEST_MAIN(TestPageFetch)
