@@ -44,7 +44,7 @@ void TerminalView::setStatus(const QString &text) {
 }
 
 void TerminalView::showSpeed(double bytesPerSecond) {
-    m_speed = pipeline::speedStatus(bytesPerSecond);
+    m_bytesPerSecond = bytesPerSecond;
     // The speed changes with every piece of a page; ten redraws a second are plenty.
     if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))
         drawProgress();
@@ -90,6 +90,7 @@ void TerminalView::showRunning(bool running) {
     if (!running) {
         clearProgress();
         g_interrupted = false;
+        m_transfers.reset();
     }
 }
 
@@ -107,13 +108,27 @@ void TerminalView::noteFailure(const QString &reason) {
     writeErr(u"原因：%1\n"_s.arg(reason));
 }
 
+void TerminalView::showTransfers(int inFlight, int retries) {
+    m_transfers = {inFlight, retries};
+    if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))
+        drawProgress();
+}
+
+void TerminalView::noteRetry(const QString &url, int attempt, const QString &reason) {
+    clearProgress();
+    writeErr(u"重试（第 %1 次）：%2：%3\n"_s.arg(attempt).arg(url, reason));
+}
+
 void TerminalView::drawProgress() {
     constexpr int width = 30;
     const int filled = m_total > 0 ? qBound(0, m_begun * width / m_total, width) : 0;
     const QString bar = QString(filled, u'#') + QString(width - filled, u'-');
-    const QString chapters = m_total > 0 ? u" %1/%2 章"_s.arg(m_begun).arg(m_total) : QString();
-    writeErr(
-        u"\r[%1]%2  %3 %4%\x1b[K"_s.arg(bar, chapters, m_speed).arg(int(m_pageFraction * 100)));
+    QString chapters = m_total > 0 ? u" %1/%2 章"_s.arg(m_begun).arg(m_total) : QString();
+    if (m_transfers)
+        chapters += u" 在途 %1 重试 %2"_s.arg(m_transfers->first).arg(m_transfers->second);
+    // Worded only when drawn: the speed comes with every piece of a page.
+    const QString speed = m_bytesPerSecond ? pipeline::speedStatus(*m_bytesPerSecond) : QString();
+    writeErr(u"\r[%1]%2  %3 %4%\x1b[K"_s.arg(bar, chapters, speed).arg(int(m_pageFraction * 100)));
     m_progressShown = true;
     m_sinceDrawn.start();
 }

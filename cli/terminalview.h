@@ -8,6 +8,9 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <optional>
+#include <utility>
+
 enum class ReplaceAnswer { Ask, Overwrite, Keep };
 
 struct TerminalOptions {
@@ -33,6 +36,8 @@ public:
     void showRunning(bool running) override;
     void showChapterProgress(int begun, int total) override;
     void noteFailure(const QString &reason) override;
+    void showTransfers(int inFlight, int retries) override;
+    void noteRetry(const QString &url, int attempt, const QString &reason) override;
 
 private:
     void drawProgress();
@@ -41,10 +46,12 @@ private:
     TerminalOptions m_options;
     bool m_terminal = false; // standard error is a terminal
     bool m_progressShown = false;
-    QString m_speed;
+    std::optional<double> m_bytesPerSecond; // the last speed shown, in bytes a second
     int m_begun = 0;
     int m_total = 0;
     double m_pageFraction = 0;
+    // Requests in flight and retries so far; shown once a job fetches ahead or retries.
+    std::optional<std::pair<int, int>> m_transfers;
     QElapsedTimer m_sinceEvents;
     QElapsedTimer m_sinceDrawn;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The job's HTTP request object: one libcurl handle that lives as long as its owner and reuses
 // its connections. A request is synchronous; its events (response started, data arrived) reach
-// the caller while it runs, on the caller's thread.
+// the caller while it runs, on the caller's thread. (ParallelClient runs several at once.)
 
 #include "net/webtransfer.h"
 
@@ -10,8 +10,12 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <utility>
+
+class HttpRequest;
+typedef void CURLM;
 
 // The status line's code and the header lines of the response whose body follows (the last one
 // after redirects).
@@ -36,8 +40,12 @@ public:
 struct HttpResult {
     bool ok = false;
     bool abandoned = false; // the caller's keepWaiting gave the request up
-    long status = 0;        // the final response's status code
-    QString error;          // why the request failed, for the user
+    // A failure that may pass when the request is made again: a refused or timed-out
+    // connection, one cut before or during the body, the no-data limit, HTTP 429 and 5xx.
+    bool transient = false;
+    long status = 0;   // the final response's status code
+    QString error;     // why the request failed, for the user
+    ResponseHead head; // of the final response
     QByteArray body;
 };
 
@@ -56,14 +64,17 @@ public:
     // null. The result holds the whole body, or ok false with the reason.
     HttpResult get(const QString &url, const QString &cookie, HttpEvents *events);
 
-    // Whether the request of transfer goes on (its events' answer); curl's progress callback.
-    static bool keepWaiting(void *transfer, qint64 received);
+    // get in two halves, so that the caller can work while the site answers: start sends the
+    // request and returns, finish waits for the answer (the events arrive then) and gives the
+    // result. Every start is followed by its finish before the next.
+    void start(const QString &url, const QString &cookie, HttpEvents *events);
+    HttpResult finish();
+
+    const TransferLimits &limits() const { return m_limits; }
 
 private:
-    struct Transfer;
-    static size_t onHeader(char *data, size_t size, size_t count, void *transfer);
-    static size_t onData(char *data, size_t size, size_t count, void *transfer);
-
     CURL *m_handle = nullptr;
+    CURLM *m_multi = nullptr; // drives the one handle, as curl_easy_perform would
+    std::unique_ptr<HttpRequest> m_request;
     TransferLimits m_limits;
 };

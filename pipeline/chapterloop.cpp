@@ -21,10 +21,8 @@ namespace {
 constexpr QChar kCarriageReturnMark = u'\u000E';
 constexpr QChar kLineFeedMark = u'\u000F';
 
-const QString kIndent = u"\u3000\u3000"_s;
 // Far more follow-on pages than any real chapter has; a site that goes on past this is broken.
 constexpr qsizetype kMaxChapterPages = 1000;
-const QString kLineEnd = u"\r\n"_s;
 
 } // namespace
 
@@ -53,7 +51,11 @@ void ChapterLoop::contentsStep() {
         return;
     }
     m_job.rangeStart = m_job.book.chapterIndex;
+    m_pending.reset(); // what a job that failed or stopped left
+    m_outline = pipeline::BookOutline();
     m_job.continuation = false;
+    m_fetcher.planChapters(m_job.book.chapters.chapterUrls, m_job.book.chapterIndex,
+                           m_job.book.lastIndex);
     showBookProgress();
     requestChapter();
 }
@@ -92,15 +94,13 @@ void ChapterLoop::chapterStep(const QString &page) {
         }
     }
 
-    if (!typeset::cleanText(text, false).isEmpty()) {
-        const auto bookText = bookTextOf(std::move(text));
-        if (!bookText) {
-            m_view.noteFailure(u"隐藏浏览器无法转换章节文字"_s);
-            m_job.endState = EndState::Failure;
-            return;
-        }
-        m_job.bookText += *bookText;
-    }
+    // The text goes into the book while the next request waits for its answer. The hidden
+    // browser's conversion, which may fail the job, is done at once.
+    if (!addPendingText())
+        return;
+    m_pending = PendingText{std::move(text), book.chapterIndex, m_job.continuation};
+    if (m_job.inputs.browserText && !addPendingText())
+        return;
 
     // The follow-on link is looked for in the page as decoded, with its line breaks, and
     // resolved against the chapter's own address.
@@ -137,7 +137,29 @@ void ChapterLoop::chapterStep(const QString &page) {
     requestChapter();
 }
 
-std::optional<QString> ChapterLoop::bookTextOf(QString text) {
+void ChapterLoop::whileWaiting() {
+    // Without the hidden browser the text cannot fail to go in.
+    addPendingText();
+}
+
+bool ChapterLoop::addPendingText() {
+    if (!m_pending)
+        return true;
+    PendingText pending = std::move(*m_pending);
+    m_pending.reset();
+    if (typeset::cleanText(pending.text, false).isEmpty())
+        return true;
+    const auto bookText = bookTextOf(std::move(pending.text), pending.index, pending.continuation);
+    if (!bookText) {
+        m_view.noteFailure(u"隐藏浏览器无法转换章节文字"_s);
+        m_job.endState = EndState::Failure;
+        return false;
+    }
+    m_job.bookText += *bookText;
+    return true;
+}
+
+std::optional<QString> ChapterLoop::bookTextOf(QString text, int index, bool continuation) {
     text = norModule::regReplace(text, m_job.rules.tagDel, QString());
     text.replace(kCarriageReturnMark, u'\r');
     text.replace(kLineFeedMark, u'\r');
@@ -150,22 +172,30 @@ std::optional<QString> ChapterLoop::bookTextOf(QString text) {
         norModule::htmlToText(text);
     }
 
-    const int index = m_job.book.chapterIndex;
     const QString name = m_job.book.chapters.chapterNames.value(index);
     const QString volume = m_job.book.chapters.volumeNames.value(index);
     typeset::typesetChapter(text, name, m_job.inputs.deleteTitle);
 
+    if (m_job.inputs.format == BookFormat::Epub)
+        m_outline.addPage(text, volume, name, !continuation);
     // Headings only on a chapter's first page.
-    if (!name.isEmpty() && !m_job.continuation)
-        text = kLineEnd + kLineEnd + kIndent + name + kLineEnd + kLineEnd + text;
-    else
-        text = kLineEnd + text;
-    if (!volume.isEmpty() && !m_job.continuation)
-        text = kLineEnd + kLineEnd + kLineEnd + kIndent + volume + text;
-    return text;
+    return pipeline::bookPiece(text, volume, name, !continuation);
+}
+
+std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageText) {
+    // As chapterStep finds it: in the page as decoded, against the chapter's own address. A page
+    // whose text turns out to live elsewhere is guessed wrong, which costs one request.
+    const QStringList &urls = m_job.book.chapters.chapterUrls;
+    if (chapter < 0 || chapter >= urls.size())
+        return std::nullopt;
+    const auto next = norModule::findValue(pageText, m_job.rules.tagNext);
+    if (!next || next->isEmpty())
+        return std::nullopt;
+    return norModule::combineUrl(urls.at(chapter), *next);
 }
 
 void ChapterLoop::requestChapter() {
+    m_fetcher.beginChapter(m_job.book.chapterIndex);
     m_job.pageKind = PageKind::Chapter;
     const QString address = m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex);
     m_chapterPages = {address};
@@ -178,9 +208,13 @@ void ChapterLoop::failRule(const QString &key, const QString &rule) {
 }
 
 void ChapterLoop::finishBook() {
-    m_job.bookText = kIndent + m_job.book.bookTitle + kLineEnd + kIndent + m_job.book.bookAuthor +
-                     m_job.bookText;
-    if (!pipeline::writeBook(m_job.bookText, m_job.book.bookTitle, m_job.inputs, m_view))
+    if (!addPendingText())
+        return;
+    m_job.bookText =
+        pipeline::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
+    m_outline.title = m_job.book.bookTitle;
+    m_outline.author = m_job.book.bookAuthor;
+    if (!pipeline::writeBook(m_job.bookText, m_outline, m_job.inputs, m_view))
         m_job.endState = EndState::Failure;
 }
 

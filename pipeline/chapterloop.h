@@ -3,6 +3,7 @@
 // the first wanted chapter; the chapter step takes each chapter page apart, appends its text to
 // the book and asks for what comes next, and writes the book after the last wanted chapter.
 
+#include "pipeline/bookoutline.h"
 #include "pipeline/pagefetch.h"
 
 #include <QSet>
@@ -19,14 +20,19 @@ public:
 
     void contentsStep() override;
     void chapterStep(const QString &page) override;
+    std::optional<QString> followOnOf(int chapter, const QString &pageText) override;
+    void whileWaiting() override;
 
     // Draws the whole-book bar: the share of wanted chapters begun, the one being fetched
     // included.
     void showBookProgress();
 
 private:
-    // The chapter's text as it goes into the book, or nullopt when the hidden browser failed.
-    std::optional<QString> bookTextOf(QString text);
+    // A page's text as it goes into the book (index is its chapter's, continuation whether it
+    // is a follow-on page), or nullopt when the hidden browser failed.
+    std::optional<QString> bookTextOf(QString text, int index, bool continuation);
+    // Puts the text left for later into the book; false after setting the job's failure.
+    bool addPendingText();
     void requestChapter();
     void finishBook();
     // A rule the engine gave up on fails the step, naming the rule.
@@ -38,4 +44,13 @@ private:
     ScriptEngine &m_scripts;
     HiddenBrowser &m_renderer;
     QSet<QString> m_chapterPages; // the addresses fetched for the chapter in hand
+    // The last page's text, kept for the time the next request waits for its answer.
+    struct PendingText {
+        QString text;
+        int index = 0;
+        bool continuation = false;
+    };
+    std::optional<PendingText> m_pending;
+    // The book's structure beside its text, for an EPUB.
+    pipeline::BookOutline m_outline;
 };

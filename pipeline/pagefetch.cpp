@@ -1,9 +1,9 @@
 #include "pipeline/pagefetch.h"
 
 #include "net/zipmodule.h"
-#include "pattern/pattern.h"
 #include "pattern/replaceall.h"
 #include "pipeline/downloadjob.h"
+#include "pipeline/fetchscheduler.h"
 #include "pipeline/hiddenbrowser.h"
 #include "pipeline/jobview.h"
 #include "pipeline/renderpage.h"
@@ -22,9 +22,9 @@ namespace {
 // A response without a usable length is drawn against 102400 bytes.
 constexpr qint32 kAssumedLength = 102400;
 
-double secondsSinceMidnight() {
-    return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-}
+constexpr qint64 kMsPerDay = 86400000;
+// How long a reading of the local time serves before it is taken again.
+constexpr qint64 kLocalTimeServesMs = 60000;
 
 std::optional<qint32> parseLength(const QByteArray &value) {
     bool ok = false;
@@ -32,6 +32,42 @@ std::optional<qint32> parseLength(const QByteArray &value) {
     if (ok && whole >= 0 && whole <= std::numeric_limits<qint32>::max())
         return qint32(whole);
     return std::nullopt;
+}
+
+bool gzipped(const ResponseHead &head) {
+    return head.header("Content-Encoding").value_or(QByteArray()).toLower().contains("gzip");
+}
+
+// What the rules' "\s" matches: the ASCII blanks (tab, line feed, vertical tab, form feed,
+// carriage return and space), as PCRE2 reads it without Unicode properties.
+bool ruleBlank(char16_t c) {
+    return c == u' ' || (c >= u'\t' && c <= u'\r');
+}
+
+// The text of a decoded page as the steps see it: white space between tags goes, and so does a
+// space before a tag's closing bracket. The first is the rule ">(\s)+<" replaced by "><",
+// walked by hand: it runs over every page of a book.
+QString tidyTags(QString text) {
+    const qsizetype n = text.size();
+    qsizetype out = 0;
+    char16_t *data = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype i = 0; i < n;) {
+        const char16_t c = data[i];
+        data[out++] = c;
+        ++i;
+        if (c != u'>')
+            continue;
+        qsizetype end = i;
+        while (end < n && ruleBlank(data[end]))
+            ++end;
+        // The blanks go and the "<" is copied next; blanks before anything else are copied as
+        // they come.
+        if (end > i && end < n && data[end] == u'<')
+            i = end;
+    }
+    text.truncate(out);
+    norModule::replaceAll(text, u" >", u">");
+    return text;
 }
 
 } // namespace
@@ -44,18 +80,41 @@ PageFetcher::PageFetcher(DownloadJob &job, JobView &view, HttpClient &http, Hidd
     , m_browser(browser)
     , m_renderer(renderer) {}
 
+PageFetcher::~PageFetcher() = default;
+
 void PageFetcher::handleWeb(const QString &url) {
     if (m_running) {
         m_queued = url;
         return;
     }
     m_running = true;
+    if (m_policy.active()) {
+        m_scheduler = std::make_unique<FetchScheduler>(m_view, m_policy, m_job.inputs.contentsUrl,
+                                                       m_http.limits());
+        m_scheduler->onArrival = [this](int chapter, int page, ScheduledPage &fetched) {
+            pageArrived(chapter, page, fetched);
+        };
+    }
     std::optional<QString> next = url;
     while (next) {
         fetchPage(*next);
         next = std::exchange(m_queued, std::nullopt);
     }
+    if (m_scheduler) {
+        m_scheduler->endJob(m_job.endState == EndState::Success);
+        m_scheduler.reset();
+    }
     m_running = false;
+}
+
+void PageFetcher::planChapters(const QStringList &urls, int first, int last) {
+    if (m_scheduler)
+        m_scheduler->planChapters(urls, first, last);
+}
+
+void PageFetcher::beginChapter(int chapter) {
+    if (m_scheduler)
+        m_scheduler->beginChapter(chapter);
 }
 
 QString PageFetcher::fetchCookie(const QString &url) {
@@ -72,33 +131,91 @@ void PageFetcher::fetchPage(const QString &url) {
         m_job.endState = EndState::Failure;
         return;
     }
-    if (m_job.pageKind == PageKind::Contents)
+    if (m_job.pageKind == PageKind::Contents) {
+        if (m_scheduler)
+            m_scheduler->noteStart(url);
         m_job.savedCookie = fetchCookie(url);
+    }
+    if (m_scheduler) {
+        fetchScheduled(url);
+        return;
+    }
     m_responseStarted = false;
-    HttpResult result = m_http.get(url, m_job.savedCookie, this);
+    m_http.start(url, m_job.savedCookie, this);
+    whileWaiting();
+    HttpResult result = m_http.finish();
     if (result.abandoned) {
         // The user stopped the job while the site had not begun to answer.
         m_job.endState = EndState::Stopped;
         return;
     }
+    if (accepted(url, result))
+        responseFinished(std::move(result.body));
+}
+
+bool PageFetcher::accepted(const QString &url, const HttpResult &result) {
     if (!result.ok) {
         m_view.noteFailure(u"%1：%2"_s.arg(url, result.error));
         m_job.endState = EndState::Failure;
-        return;
+        return false;
     }
     // An error page is not the page asked for: taking it would put the site's error text into
     // the book, or leave a chapter out while the job reports success.
     if (result.status >= 400) {
         m_view.noteFailure(u"%1：HTTP %2"_s.arg(url).arg(result.status));
         m_job.endState = EndState::Failure;
+        return false;
+    }
+    return true;
+}
+
+void PageFetcher::fetchScheduled(const QString &url) {
+    m_scheduler->setCookie(m_job.savedCookie);
+    auto page = m_scheduler->take(url, [this] { whileWaiting(); });
+    if (!page) {
+        m_job.endState = EndState::Stopped;
         return;
     }
-    responseFinished(std::move(result.body));
+    HttpResult &result = page->result;
+    if (!accepted(url, result))
+        return;
+    // The page arrived whole, maybe long ago: its progress is drawn at once, and the speed is
+    // the scheduler's, over all its requests.
+    responseStarted(result.head);
+    m_job.receivedLength = qint32(result.body.size()); // at most HttpClient::kMaxBody
+    std::optional<EarlyText> early;
+    if (page->text)
+        early = EarlyText{std::move(*page->text), page->charset};
+    responseFinished(std::move(result.body), std::move(early));
+}
+
+void PageFetcher::whileWaiting() {
+    // A job's first request, its contents page, finds nothing of its own left to do: whatever a
+    // step kept then belongs to a job that has ended.
+    if (m_steps && m_job.pageKind != PageKind::Contents)
+        m_steps->whileWaiting();
+}
+
+void PageFetcher::pageArrived(int chapter, int page, ScheduledPage &fetched) {
+    // Decoded now, as responseFinished would decode it as a chapter page, so that its follow-on
+    // page is known at once; the step takes the text when the character set turns out the same.
+    const HttpResult &result = fetched.result;
+    if (!m_steps || result.body.isEmpty())
+        return;
+    QByteArray body = result.body;
+    if (gzipped(result.head) && !zipModule::gunzipBody(body))
+        return;
+    const QString &known = m_job.rules.tagCharset[size_t(PageKind::Chapter)];
+    fetched.charset = known.isEmpty() ? charset::detectCharset(body) : known;
+    QString text = charset::decodeBytes(body, fetched.charset);
+    text.remove(QChar(0));
+    fetched.text = tidyTags(std::move(text));
+    if (const auto next = m_steps->followOnOf(chapter, *fetched.text))
+        m_scheduler->want(*next, chapter, page + 1);
 }
 
 void PageFetcher::responseStarted(const ResponseHead &head) {
-    m_job.gzipBody =
-        head.header("Content-Encoding").value_or(QByteArray()).toLower().contains("gzip");
+    m_job.gzipBody = gzipped(head);
     const auto length = head.header("Content-Length");
     m_job.expectedLength = length ? parseLength(*length).value_or(kAssumedLength) : kAssumedLength;
     m_job.receivedLength = 0;
@@ -119,6 +236,16 @@ void PageFetcher::dataArrived(QByteArrayView piece) {
         m_view.showSpeed(m_job.receivedLength / elapsed);
 }
 
+double PageFetcher::secondsSinceMidnight() {
+    // Reading the local time looks at the time zone every time; between readings a steady clock
+    // counts on.
+    if (!m_localTimeClock.isValid() || m_localTimeClock.elapsed() >= kLocalTimeServesMs) {
+        m_localTimeBase = QTime::currentTime().msecsSinceStartOfDay();
+        m_localTimeClock.start();
+    }
+    return double((m_localTimeBase + m_localTimeClock.elapsed()) % kMsPerDay) / 1000.0;
+}
+
 bool PageFetcher::keepWaiting() {
     m_view.processEvents();
     // Once the site answers, the page is finished as the stop button promises; only a request
@@ -126,32 +253,36 @@ bool PageFetcher::keepWaiting() {
     return m_responseStarted || !m_view.stopRequested();
 }
 
-void PageFetcher::responseFinished(QByteArray body) {
+void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> early) {
     m_view.setPageProgress(1.0);
     const PageKind kind = m_job.pageKind;
-    if (body.isEmpty()) {
-        m_job.pageText.clear();
+    // The first page of a kind names the character set for every later page of that kind.
+    QString &name = m_job.rules.tagCharset[size_t(kind)];
+    // A page decoded on arrival is taken as it is when it was decoded as the same kind in the
+    // same character set. (While the set is unknown, the early decoding detected it in this very
+    // body, as the lines below would.)
+    if (early && kind == PageKind::Chapter && (name.isEmpty() || name == early->charset)) {
+        name = early->charset;
+        m_job.pageText = std::move(early->text);
     } else {
-        if (m_job.gzipBody && !zipModule::gunzipBody(body)) {
-            m_view.noteFailure(u"无法解压网页"_s);
-            m_job.endState = EndState::Failure;
-            return;
+        if (body.isEmpty()) {
+            m_job.pageText.clear();
+        } else {
+            if (m_job.gzipBody && !zipModule::gunzipBody(body)) {
+                m_view.noteFailure(u"无法解压网页"_s);
+                m_job.endState = EndState::Failure;
+                return;
+            }
+            if (name.isEmpty())
+                name = charset::detectCharset(body);
+            m_job.pageText = charset::decodeBytes(body, name);
         }
-        // The first page of a kind names the character set for every later page of that kind.
-        QString &name = m_job.rules.tagCharset[size_t(kind)];
-        if (name.isEmpty())
-            name = charset::detectCharset(body);
-        m_job.pageText = charset::decodeBytes(body, name);
+        m_job.pageText.remove(QChar(0));
+        if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
+            m_job.pageText = pipeline::renderPage(m_job.pageText, m_job.host,
+                                                  m_job.inputs.contentsUrl, m_renderer, m_http);
+        m_job.pageText = tidyTags(std::move(m_job.pageText));
     }
-    m_job.pageText.remove(QChar(0));
-    if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
-        m_job.pageText = pipeline::renderPage(m_job.pageText, m_job.host, m_job.inputs.contentsUrl,
-                                              m_renderer, m_http);
-    // White space between tags goes, and so does a space before a tag's closing bracket. Tags
-    // that already touch would only be replaced by themselves, so the pattern asks for at least
-    // one blank between them: the same result without a match at every tag of the page.
-    m_job.pageText = norModule::regReplace(m_job.pageText, u">(\\s)+<"_s, u"><"_s);
-    norModule::replaceAll(m_job.pageText, u" >", u">");
 
     if (!m_steps)
         return;

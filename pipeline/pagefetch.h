@@ -2,14 +2,21 @@
 // Fetching the job's pages: every page of a job goes through handleWeb, which collects the
 // site's cookie on the job's first request, reports the response's progress and speed, inflates
 // and decodes the body, lets the hidden browser build a scripted contents page, and hands the
-// page to the job's step for its kind.
+// page to the job's step for its kind. A job whose FetchPolicy is active has its requests made
+// by a FetchScheduler, which fetches the pages the steps will want ahead of their turn.
 
 #include "net/httpclient.h"
+#include "pipeline/fetchpolicy.h"
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
+#include <memory>
 #include <optional>
+
+class FetchScheduler;
+struct ScheduledPage;
 
 struct DownloadJob;
 class HiddenBrowser;
@@ -23,14 +30,35 @@ public:
     virtual ~PageSteps() = default;
     virtual void contentsStep() = 0;
     virtual void chapterStep(const QString &page) = 0;
+    // Work a step left for the time the next request waits for its answer; it must not depend
+    // on that answer, and must not fail.
+    virtual void whileWaiting() {}
+    // The follow-on page that pageText, a page of the chapter at index chapter, leads to, as the
+    // chapter step would find it; nullopt when none. Used only to fetch pages ahead.
+    virtual std::optional<QString> followOnOf(int chapter, const QString &pageText) {
+        Q_UNUSED(chapter);
+        Q_UNUSED(pageText);
+        return std::nullopt;
+    }
 };
 
 class PageFetcher : private HttpEvents {
 public:
     PageFetcher(DownloadJob &job, JobView &view, HttpClient &http, HiddenBrowser &browser,
                 HiddenBrowser &renderer);
+    ~PageFetcher() override;
 
     void setSteps(PageSteps *steps) { m_steps = steps; }
+
+    // How the next job's requests are made; a policy that is not active keeps one plain request
+    // at a time. Holds for the job that handleWeb starts next.
+    void setPolicy(const FetchPolicy &policy) { m_policy = policy; }
+
+    // The first pages of the wanted chapters, from first to last of urls, in the order the
+    // steps will ask for them; and the chapter the steps begin now. With an active policy they
+    // are fetched ahead; otherwise nothing happens.
+    void planChapters(const QStringList &urls, int first, int last);
+    void beginChapter(int chapter);
 
     // Fetches url as the job's next page (of the job's current pageKind) and hands it on. A step
     // that asks for the next page from within itself has it fetched once it has returned, so
@@ -42,11 +70,25 @@ public:
     QString fetchCookie(const QString &url);
 
 private:
+    // A page's text decoded ahead of its turn, and the character set used.
+    struct EarlyText {
+        QString text;
+        QString charset;
+    };
+
     void fetchPage(const QString &url);
+    // false after setting the job's failure when result is not the page asked for.
+    bool accepted(const QString &url, const HttpResult &result);
+    void fetchScheduled(const QString &url);
+    // Lets the steps work while a request waits for its answer.
+    void whileWaiting();
+    void pageArrived(int chapter, int page, ScheduledPage &fetched);
     void responseStarted(const ResponseHead &head) override;
     void dataArrived(QByteArrayView piece) override;
     bool keepWaiting() override;
-    void responseFinished(QByteArray body);
+    void responseFinished(QByteArray body, std::optional<EarlyText> early = std::nullopt);
+    // The local time of day, in seconds.
+    double secondsSinceMidnight();
 
     DownloadJob &m_job;
     JobView &m_view;
@@ -56,6 +98,10 @@ private:
     PageSteps *m_steps = nullptr;
     bool m_running = false;
     bool m_responseStarted = false;
-    QElapsedTimer m_responseClock; // since the current response began
+    QElapsedTimer m_responseClock;  // since the current response began
+    QElapsedTimer m_localTimeClock; // since the local time was last read
+    qint64 m_localTimeBase = 0;     // that reading, in milliseconds since midnight
     std::optional<QString> m_queued;
+    FetchPolicy m_policy;
+    std::unique_ptr<FetchScheduler> m_scheduler; // while a job with an active policy runs
 };

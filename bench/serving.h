@@ -1,0 +1,32 @@
+#pragma once
+// A cpp-httplib server for the benchmarks: a free port on 127.0.0.1, served by a thread of its
+// own, with room for connections that come in a burst.
+
+#include <httplib.h>
+
+#include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
+
+namespace bench {
+
+// Binds server and starts serving it in serving; the port, or -1. The library listens with a
+// backlog of five: a sixth connection opened at the same moment is dropped and tried again by
+// the client only a second later, which would time the machine's retransmission, not our code.
+inline int serveOnLoopback(httplib::Server &server, std::thread &serving) {
+    int listening = -1;
+    server.set_socket_options([&listening](socket_t socket) {
+        httplib::default_socket_options(socket);
+        listening = socket;
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    if (port <= 0 || ::listen(listening, SOMAXCONN) != 0)
+        return -1;
+    serving = std::thread([&server] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return port;
+}
+
+} // namespace bench

@@ -1,0 +1,46 @@
+#include "pipeline/fetchpolicy.h"
+
+#include "pipeline/jobview.h"
+#include "settings/inimodule.h"
+
+#include <algorithm>
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace pipeline {
+
+namespace {
+
+std::optional<int> siteNumber(const QString &host, const QString &key, int least, int most) {
+    bool ok = false;
+    const int value = iniModule::peekSetting(host, key).trimmed().toInt(&ok);
+    if (!ok || value < least || value > most)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+FetchPolicy fetchPolicy(const JobInputs &inputs, const QString &host) {
+    FetchPolicy policy;
+    policy.parallel = inputs.parallel.value_or(
+        siteNumber(host, u"parallel"_s, 1, kMaxParallel).value_or(policy.parallel));
+    policy.retries = inputs.retries.value_or(
+        siteNumber(host, u"retries"_s, 0, kMaxRetries).value_or(policy.retries));
+    policy.delayMs = inputs.delayMs.value_or(
+        siteNumber(host, u"delay"_s, 0, kMaxDelayMs).value_or(policy.delayMs));
+    // A front end's own values are held to the same ranges.
+    policy.parallel = std::clamp(policy.parallel, 1, kMaxParallel);
+    policy.retries = std::clamp(policy.retries, 0, kMaxRetries);
+    policy.delayMs = std::clamp(policy.delayMs, 0, kMaxDelayMs);
+    if (inputs.resume) {
+        policy.resume = *inputs.resume;
+    } else {
+        const QString resume = iniModule::peekSetting(host, u"resume"_s).trimmed();
+        policy.resume = !resume.isEmpty() && resume != u"0"_s;
+    }
+    return policy;
+}
+
+} // namespace pipeline

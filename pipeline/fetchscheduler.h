@@ -1,0 +1,109 @@
+#pragma once
+// Decides when each page of a job is requested once its FetchPolicy is active: the page the job
+// waits for first, then the pages it will want next in the order it will want them (a chapter's
+// follow-on pages before later chapters), at most N requests in flight, the starts of two
+// requests to one host spaced, failures that may pass tried again after a backoff, and pages an
+// earlier run kept taken from the cache. It runs only while the job waits for a page, on the
+// job's own thread.
+
+#include "net/parallelclient.h"
+#include "net/responsecache.h"
+#include "pipeline/fetchpolicy.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class JobView;
+
+// A page as the scheduler hands it over.
+struct ScheduledPage {
+    HttpResult result;
+    // The page's text as the steps see it, when it was decoded on arrival ahead of its turn, and
+    // the character set it was decoded in.
+    std::optional<QString> text;
+    QString charset;
+};
+
+class FetchScheduler {
+public:
+    FetchScheduler(JobView &view, const FetchPolicy &policy, const QString &bookUrl,
+                   const TransferLimits &limits);
+
+    // Sent with every request from now on.
+    void setCookie(const QString &cookie) { m_cookie = cookie; }
+
+    // The first pages of the chapters from first to last of urls, which the job will want in
+    // this order: they are fetched ahead while there is room.
+    void planChapters(const QStringList &urls, int first, int last);
+
+    // A further page the job is expected to want: page (from 1) of chapter. An address already
+    // known stays as it is.
+    void want(const QString &url, int chapter, int page);
+
+    // The job moves on to chapter: what was fetched for earlier chapters and not used goes.
+    void beginChapter(int chapter);
+
+    // Fetches url ahead of everything else, or takes it when it has arrived, and waits for it
+    // while the view's events run; meanwhile runs once the requests have been started. nullopt
+    // when the user stopped the job: every request in flight is then given up.
+    std::optional<ScheduledPage> take(const QString &url,
+                                      const std::function<void()> &meanwhile = {});
+
+    // Called when a page fetched ahead has arrived whole; may fill in its text and call want().
+    std::function<void(int chapter, int page, ScheduledPage &)> onArrival;
+
+    // A request made around the scheduler (the hidden browser's) starts now: the pause counts
+    // from it.
+    void noteStart(const QString &url);
+
+    // The job has ended: requests in flight are given up, and after a success the book's cache
+    // goes.
+    void endJob(bool succeeded);
+
+private:
+    enum class State { Waiting, Running, Arrived };
+    struct Entry {
+        int chapter = -1; // -1: only the job itself asked for it
+        int page = 0;
+        State state = State::Waiting;
+        bool demanded = false; // the job waits for it
+        int retries = 0;
+        qint64 notBefore = 0; // on m_clock, while a retry waits
+        ScheduledPage fetched = {};
+    };
+
+    void pump();
+    std::optional<QString> nextToStart(qint64 now);
+    bool start(const QString &url, qint64 now);
+    void ended(int request, HttpResult result);
+    void arrived(const QString &url, HttpResult result);
+    void abandonAll();
+    int waitMs(qint64 now) const;
+    void showProgress();
+
+    JobView &m_view;
+    FetchPolicy m_policy;
+    ParallelClient m_client;
+    std::optional<ResponseCache> m_cache;
+    bool m_storing = true; // false once a cache entry could not be written
+    QString m_cookie;
+    QElapsedTimer m_clock;
+    QHash<QString, Entry> m_entries;
+    QHash<int, QString> m_requests;     // the address each request in flight fetches
+    QHash<QString, qint64> m_lastStart; // per host, on m_clock
+    qint64 m_pauseUntil = -1;           // the next start the pause allows, when it held one back
+    QStringList m_plan;
+    int m_planNext = 0;
+    int m_planLast = -1;
+    int m_retries = 0;
+    // The transfer speed: bytes arrived, and when it was last shown.
+    qint64 m_received = 0;
+    qint64 m_receivedShown = 0;
+    qint64 m_speedShownAt = 0;
+    std::pair<int, int> m_transfersShown{-1, -1};
+};
