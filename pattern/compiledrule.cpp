@@ -69,8 +69,14 @@ CompiledRule::CompiledRule(const QString &pattern) {
     pcre2_code *code =
         pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()),
                       PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE, &error, &errorOffset, nullptr);
-    if (!code)
+    if (!code) {
+        // Rule writers see this message when they check a section.
+        PCRE2_UCHAR message[256];
+        if (pcre2_get_error_message(error, message, sizeof message / sizeof *message) > 0)
+            m_error = QString::fromUtf16(reinterpret_cast<const char16_t *>(message));
+        m_errorOffset = qsizetype(errorOffset);
         return;
+    }
     // Without the JIT the interpreter still matches, only slower.
     pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
     uint32_t captures = 0;

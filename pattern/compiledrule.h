@@ -36,6 +36,10 @@ public:
 
     bool isValid() const { return m_code != nullptr; }
     int captureCount() const { return m_captures; }
+    // Why the pattern did not compile, in the engine's words, and the character of the pattern
+    // where the engine noticed it; "" and -1 for a valid rule.
+    QString errorMessage() const { return m_error; }
+    qsizetype errorOffset() const { return m_errorOffset; }
 
     // The first match at or after offset; a hit without a match when there is none; nullopt
     // when the engine gave up (more than stepLimit steps, its heap or stack) or the text is not
@@ -47,6 +51,8 @@ private:
     struct Code;
     std::shared_ptr<Code> m_code;
     int m_captures = 0;
+    QString m_error;
+    qsizetype m_errorOffset = -1;
 };
 
 } // namespace norModule

@@ -9,15 +9,23 @@ struct JobInputs;
 
 namespace pipeline {
 
-// folder (ending with a separator) + title without the characters a file name cannot hold
-// (\ / : < > | ? * ") and without spaces + ".txt".
-QString bookFilePath(const QString &folder, const QString &title);
+struct BookOutline;
 
-// Writes text as the book titled title, in the job's encoding, into its bookshelf folder. An
-// existing file or folder of that name is replaced only when the user agrees (a read-only file
-// included); declining writes nothing and is not a failure. The new file is complete before it
-// takes the old one's place, so a failed write leaves the old file as it was. False when the
-// write failed (the reason goes to the view).
+// folder (ending with a separator) + title without the characters a file name cannot hold
+// (\ / : < > | ? * ") and without spaces + suffix.
+QString bookFilePath(const QString &folder, const QString &title,
+                     const QString &suffix = QStringLiteral(".txt"));
+
+// Writes the book, titled outline.title, into the job's bookshelf folder: text in the job's
+// encoding, or with the EPUB format an EPUB book of outline, named with ".epub". An existing
+// file or folder of that name is replaced only when the user agrees (a read-only file included);
+// declining writes nothing and is not a failure. The new file is complete before it takes the
+// old one's place, so a failed write leaves the old file as it was. False when the write failed
+// (the reason goes to the view).
+bool writeBook(const QString &text, const BookOutline &outline, const JobInputs &inputs,
+               JobView &view);
+
+// The same for a book that exists only as text (a plug-in's): an EPUB is made of its lines.
 bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view);
 
 } // namespace pipeline

@@ -1,0 +1,19 @@
+#pragma once
+// The rule checker behind kestrelon-cli --check-rules: fetches a book's contents page and one
+// chapter exactly as a job does, runs every rule of the site's section on them, and reports
+// what each found and the usual mistakes. It writes no book; the caller keeps the settings file
+// read-only (iniModule::setSettingsReadOnly) while it runs.
+
+#include "pipeline/jobview.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace rulecheck {
+
+// The report, whose fields the README documents ("Checking a site's rules"). chapterUrl names
+// the chapter to check; "" checks the first wanted one. Needs the application object, as the
+// job's hidden browsers do.
+QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl);
+
+} // namespace rulecheck

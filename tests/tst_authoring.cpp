@@ -1,0 +1,345 @@
+// For rule writers and e-readers: kestrelon-cli --check-rules on a loopback copy of the demo site,
+// with a correct section and with each usual mistake, and EPUB books from whole jobs, read back
+// and compared with the text books, then validated by epubcheck.
+
+#include "demo/demosite.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/webengine.h"
+#include "settings/inimodule.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/recordingview.h"
+#include "tests/support/testfiles.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+#include <zip.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray utf8Page(const QString &body) {
+    return u"<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+           u"</head><body>\r\n%1\r\n</body></html>"_s.arg(body)
+               .toUtf8();
+}
+
+QString chapterLink(const QString &file, const QString &name) {
+    return u"<li><a href=\"%1\">%2</a></li>\r\n"_s.arg(file, name);
+}
+
+// One entry of an EPUB file; "" when it is missing.
+QByteArray zipEntry(zip_t *zip, const QString &name) {
+    zip_stat_t stat;
+    zip_file_t *file = nullptr;
+    if (zip_stat(zip, name.toUtf8().constData(), 0, &stat) != 0 ||
+        !(file = zip_fopen_index(zip, stat.index, 0)))
+        return {};
+    QByteArray data(qsizetype(stat.size), '\0');
+    const bool read = zip_fread(file, data.data(), stat.size) == zip_int64_t(stat.size);
+    zip_fclose(file);
+    return read ? data : QByteArray();
+}
+
+// What a reader shows of the book, in reading order: the headings and paragraphs of every
+// document of the spine.
+QStringList epubBlocks(zip_t *zip) {
+    QXmlStreamReader opf(zipEntry(zip, u"OEBPS/content.opf"_s));
+    QHash<QString, QString> hrefs;
+    QStringList blocks;
+    while (!opf.atEnd()) {
+        if (opf.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const auto attributes = opf.attributes();
+        if (opf.name() == u"item"_s)
+            hrefs.insert(attributes.value(u"id"_s).toString(),
+                         attributes.value(u"href"_s).toString());
+        if (opf.name() != u"itemref"_s)
+            continue;
+        QXmlStreamReader page(
+            zipEntry(zip, u"OEBPS/"_s + hrefs.value(attributes.value(u"idref"_s).toString())));
+        while (!page.atEnd()) {
+            if (page.readNext() == QXmlStreamReader::StartElement &&
+                QStringList{u"h1"_s, u"h2"_s, u"p"_s}.contains(page.name().toString()))
+                blocks.append(page.readElementText());
+        }
+        if (page.hasError())
+            blocks.append(u"XML error: "_s + page.errorString());
+    }
+    return blocks;
+}
+
+// The navigation document's entries as "depth:label".
+QStringList navEntries(zip_t *zip) {
+    QXmlStreamReader nav(zipEntry(zip, u"OEBPS/nav.xhtml"_s));
+    QStringList entries;
+    int depth = -1;
+    while (!nav.atEnd()) {
+        const auto token = nav.readNext();
+        if (nav.name() == u"ol"_s)
+            depth += token == QXmlStreamReader::StartElement ? 1 : -1;
+        else if (token == QXmlStreamReader::StartElement && nav.name() == u"a"_s)
+            entries.append(u"%1:%2"_s.arg(depth).arg(nav.readElementText()));
+    }
+    return entries;
+}
+
+} // namespace
+
+class TestAuthoring : public QObject {
+    Q_OBJECT
+
+public:
+    static void initMain() { pipeline::prepareWebEngine(); }
+
+private slots:
+    void initTestCase() {
+        m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+        m_demo = std::make_unique<demo::DemoSite>(m_book);
+        m_demo->addRoutes(m_site.server());
+        // A book in the demo site's markup whose every name and text needs escaping in XHTML;
+        // its first chapter goes on to a follow-on page.
+        m_site.serve(
+            u"/esc/"_s,
+            {.body = utf8Page(u"<h1>转义&lt;之书&gt;</h1><p class=\"author\">作者：甲&amp;乙</p>"
+                              u"<h2 class=\"volume\">卷&amp;一</h2>"_s +
+                              chapterLink(u"1.html"_s, u"第一章 &lt;始&gt;"_s) +
+                              chapterLink(u"2.html"_s, u"第二章 ]]&gt;"_s) +
+                              u"<h2 class=\"volume\">卷二 😀</h2>"_s +
+                              chapterLink(u"3.html"_s, u"第三章"_s))});
+        const QStringList texts{
+            u"甲&amp;乙说：&lt;b&gt;不是标签&lt;/b&gt;。<br><br>]]&gt; 与 😀𠀀 都在。"_s,
+            u"续页：A &amp;&amp; B &lt; C。"_s, u"第二章的正文。"_s, u"第三章的正文。"_s};
+        const QStringList files{u"1.html"_s, u"1_2.html"_s, u"2.html"_s, u"3.html"_s};
+        for (int i = 0; i < files.size(); ++i)
+            m_site.serve(u"/esc/"_s + files.at(i),
+                         {.body = utf8Page(u"<div id=\"content\">%1</div>%2"_s.arg(
+                              texts.at(i), i == 0 ? u"<div class=\"next\"><a href=\"1_2.html\">"
+                                                    u"下一页</a></div>"_s
+                                                  : QString()))});
+        // The second chapter link goes to another host.
+        m_site.serve(
+            u"/foreign/"_s,
+            {.body = utf8Page(u"<h1>外链之书</h1>"_s + chapterLink(u"1.html"_s, u"一"_s) +
+                              chapterLink(u"http://localhost/foreign/2.html"_s, u"二"_s))});
+        m_site.serve(u"/foreign/1.html"_s,
+                     {.body = utf8Page(u"<div id=\"content\">外链之书的正文。</div>"_s)});
+        m_site.serve(u"/broken/"_s, {.body = utf8Page(u"<h1>灯塔与河湾</h1>"_s +
+                                                      chapterLink(u"1.html"_s, u"一"_s))});
+        QVERIFY(m_site.start());
+
+        // Without its tagSort line, which a job would write back.
+        QStringDecoder gbk("GBK");
+        m_settings = gbk.decode(demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port())));
+        m_settings.remove(u"tagSort=\r\n"_s);
+        const QString settings = m_dir.filePath(u"Kestrelon.ini"_s);
+        QVERIFY(support::writeBytes(settings, support::gbk(m_settings)));
+        iniModule::setSettingsFileOverride(settings);
+        m_pipeline = std::make_unique<Pipeline>(m_view);
+    }
+
+    void init() { m_shelf = std::make_unique<QTemporaryDir>(); }
+
+    void checkRules_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("rule"); // replaces the demo section's line of that key
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("kinds"); // of the problems found
+        QTest::addColumn<QString>("phrase");    // in the report
+        const QString demoBook = QString::fromLatin1(demo::kDemoBookFolder);
+        QTest::newRow("correct section") << demoBook << QString() << 0 << QStringList()
+                                         << u"A book can be made from what was seen."_s;
+        QTest::newRow("too few placeholders")
+            << demoBook << u"tagChapter=<li><a href=\"(.*?)\">.*?</a></li>"_s << 1
+            << QStringList{u"placeholders"_s, u"no-chapters"_s} << u"fewer value placeholders"_s;
+        QTest::newRow("invalid pattern")
+            << demoBook << u"tagTitle=<h1>(.*?</h1>"_s << 0 << QStringList{u"invalid-pattern"_s}
+            << u"invalid pattern: missing closing parenthesis"_s;
+        QTest::newRow("match limit")
+            << demoBook << u"tagText=<div id=\"content\">(.*?)([^<]+)+<[0-9]"_s << 1
+            << QStringList{u"match-limit"_s} << u"match limit"_s;
+        QTest::newRow("empty text") << demoBook << u"tagText=<div id=\"content\">(.*?)"_s << 1
+                                    << QStringList{u"empty-text"_s} << u"is empty"_s;
+        QTest::newRow("text far shorter than the page's")
+            << demoBook << u"tagText=<h1>(.*?)</h1>"_s << 0 << QStringList{u"short-text"_s}
+            << u"far shorter than the page's longest text block"_s;
+        QTest::newRow("chapter link to another host")
+            << u"/foreign/"_s << QString() << 0 << QStringList{u"foreign-host"_s}
+            << u"another host"_s;
+    }
+
+    void checkRules() {
+        QFETCH(QString, address);
+        QFETCH(QString, rule);
+        QString settings = m_settings;
+        if (!rule.isEmpty()) {
+            // The first section is the demo book's.
+            const qsizetype at = settings.indexOf(u"\r\n"_s + rule.section(u'=', 0, 0) + u'=');
+            settings.replace(at + 2, settings.indexOf(u"\r\n"_s, at + 2) - at - 2, rule);
+        }
+        const QString path = m_dir.filePath(u"check.ini"_s);
+        QVERIFY(support::writeBytes(path, support::gbk(settings)));
+        QTemporaryDir shelf;
+        // The correct section checks the third chapter, which has two follow-on pages.
+        QStringList arguments{u"--check-rules"_s, u"--settings"_s, path, m_site.url(address)};
+        if (rule.isEmpty() && address.startsWith(u"/book/"_s))
+            arguments << u"--chapter"_s << m_site.url(address + u"3.html"_s);
+        const auto [exitCode, text] = runCli(arguments, shelf.path());
+        const auto [jsonExit, json] = runCli(arguments + QStringList{u"--json"_s}, shelf.path());
+        QTEST(exitCode, "exitCode");
+        QCOMPARE(jsonExit, exitCode);
+        QFETCH(QString, phrase);
+        QVERIFY2(text.contains(phrase), qPrintable(text));
+        QVERIFY(QDir(shelf.path()).isEmpty());
+        QCOMPARE(support::readBytes(path), support::gbk(settings));
+
+        // The JSON report holds what the text shows.
+        const QJsonObject report = QJsonDocument::fromJson(json.toUtf8()).object();
+        QCOMPARE(report[u"bookPossible"_s].toBool(), exitCode == 0);
+        QStringList kinds;
+        for (const QJsonValue &problem : report[u"problems"_s].toArray()) {
+            kinds.append(problem[u"kind"_s].toString());
+            QVERIFY(text.contains(problem[u"message"_s].toString()));
+        }
+        QTEST(kinds, "kinds");
+        const QJsonObject book = report[u"book"_s].toObject();
+        QVERIFY(text.contains(book[u"title"_s].toString()));
+        if (!kinds.isEmpty())
+            return;
+        // The third chapter as the demo book's file has it.
+        QCOMPARE(book[u"chapterCount"_s].toInt(), m_book.chapters.size());
+        demo::DemoBook third = m_book;
+        third.chapters = {m_book.chapters.at(2)};
+        const QStringList lines = demo::demoBookText(third).split(u"\r\n"_s).mid(3);
+        QCOMPARE(report[u"chapter"_s][u"lines"_s].toVariant().toStringList(), lines);
+    }
+
+    void epubBooks_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QStringList>("nav");
+        QStringList demoNav{u"0:"_s + m_book.title};
+        for (const demo::DemoChapter &chapter : std::as_const(m_book.chapters)) {
+            if (!chapter.volume.isEmpty())
+                demoNav.append(u"0:"_s + chapter.volume);
+            demoNav.append(u"1:"_s + chapter.name);
+        }
+        QTest::newRow("the demo book")
+            << QString::fromLatin1(demo::kDemoBookFolder) << u"gbk"_s << m_book.title << demoNav;
+        QTest::newRow("volumes, follow-on pages, characters to escape")
+            << u"/esc/"_s << u"utf-8"_s << u"转义之书"_s
+            << QStringList{u"0:转义<之书>"_s, u"0:卷&一"_s,  u"1:第一章 <始>"_s,
+                           u"1:第二章 ]]>"_s, u"0:卷二 😀"_s, u"1:第三章"_s};
+    }
+
+    void epubBooks() {
+        QFETCH(QString, address);
+        QFETCH(QString, encoding);
+        QFETCH(QString, title);
+        QCOMPARE(download(address, BookFormat::Text, encoding), std::optional(EndState::Success));
+        QCOMPARE(download(address, BookFormat::Epub, encoding), std::optional(EndState::Success));
+        QStringDecoder decoder(encoding.toUtf8().constData());
+        const QString text =
+            decoder.decode(support::readBytes(m_shelf->filePath(title + u".txt"_s)));
+        QStringList lines;
+        for (const QString &line : text.split(u"\r\n"_s, Qt::SkipEmptyParts))
+            lines.append(line.startsWith(u"\u3000\u3000"_s) ? line.mid(2) : line);
+
+        const QString epub = m_shelf->filePath(title + u".epub"_s);
+        int error = 0;
+        zip_t *zip = zip_open(epub.toUtf8().constData(), ZIP_RDONLY, &error);
+        QVERIFY(zip);
+        const auto blocks = epubBlocks(zip);
+        const auto nav = navEntries(zip);
+        zip_close(zip);
+        // Title page, volume and chapter headings and paragraphs, line for line as the text.
+        QCOMPARE(blocks, lines);
+        QTEST(nav, "nav");
+
+        const QString epubcheck = QStandardPaths::findExecutable(u"epubcheck"_s);
+        if (epubcheck.isEmpty())
+            QSKIP("epubcheck is not installed (Debian package epubcheck): the EPUB was not "
+                  "validated");
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        // Debian's epubcheck is the jar itself, which runs directly only where the system hands
+        // jars to Java.
+        const QString jar = QFileInfo(epubcheck).canonicalFilePath();
+        const bool isJar = jar.endsWith(u".jar"_s);
+        check.start(isJar ? u"java"_s : epubcheck,
+                    isJar ? QStringList{u"-jar"_s, jar, epub} : QStringList{epub});
+        QVERIFY(check.waitForFinished(120000));
+        const QString output = QString::fromUtf8(check.readAll());
+        QVERIFY2(check.exitCode() == 0 && output.contains(u"No errors or warnings detected"_s),
+                 qPrintable(output));
+    }
+
+    void epubKeptOnStopOrFailure_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("ended");
+        QTest::newRow("stopped at the second chapter")
+            << QString::fromLatin1(demo::kDemoBookFolder) << int(EndState::Stopped);
+        QTest::newRow("a chapter page missing") << u"/broken/"_s << int(EndState::Failure);
+    }
+
+    void epubKeptOnStopOrFailure() {
+        QFETCH(QString, address);
+        const QString path = m_shelf->filePath(m_book.title + u".epub"_s);
+        QVERIFY(support::writeBytes(path, "the old book"));
+        const qsizetype seen = m_site.clientRequests().size();
+        m_view.onEvents = [this, seen] {
+            m_view.stop = m_site.clientPaths(seen).contains(u"/book/1/2.html"_s);
+        };
+        QTEST(int(download(address, BookFormat::Epub, u"gbk"_s).value_or(EndState::Success)),
+              "ended");
+        QCOMPARE(support::readBytes(path), QByteArray("the old book"));
+        QCOMPARE(QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{m_book.title + u".epub"_s});
+    }
+
+private:
+    std::pair<int, QString> runCli(const QStringList &arguments, const QString &folder);
+    std::optional<EndState> download(const QString &address, BookFormat format,
+                                     const QString &encoding);
+
+    support::LoopbackSite m_site;
+    demo::DemoBook m_book;
+    std::unique_ptr<demo::DemoSite> m_demo;
+    QTemporaryDir m_dir;
+    QString m_settings;
+    support::RecordingView m_view;
+    std::unique_ptr<Pipeline> m_pipeline;
+    std::unique_ptr<QTemporaryDir> m_shelf;
+};
+
+std::pair<int, QString> TestAuthoring::runCli(const QStringList &arguments, const QString &folder) {
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.start(QStringLiteral(KESTRELON_CLI), arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return {-1, QString()};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+std::optional<EndState> TestAuthoring::download(const QString &address, BookFormat format,
+                                                const QString &encoding) {
+    m_view.inputs.contentsUrl = m_site.url(address);
+    m_view.inputs.format = format;
+    m_view.inputs.encoding = encoding;
+    m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
+    m_view.replaceAnswer = true;
+    return m_pipeline->download();
+}
+
+QTEST_MAIN(TestAuthoring)
+#include "tst_authoring.moc"
