@@ -1,5 +1,9 @@
 #include "net/webtransfer.h"
 
+#include "net/requestprofile.h"
+
+#include <QFile>
+
 #include <curl/curl.h>
 
 #include <mutex>
@@ -22,6 +26,19 @@ void prepare(CURL *handle, const QByteArray &url, const TransferLimits &limits) 
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, limits.idleSeconds);
+
+    // The browser's identity, the one proxy and the trusted authorities of requestProfile.
+    // (libcurl copies these strings.) An empty proxy means none, whatever the environment says:
+    // the environment was read once, into requestProfile.
+    const QByteArray agent = requestProfile::userAgent();
+    if (!agent.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.constData());
+    curl_easy_setopt(handle, CURLOPT_PROXY, requestProfile::proxyFor(url).toUtf8().constData());
+    const QByteArray noProxy = requestProfile::proxy().noProxy.toUtf8();
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, noProxy.isEmpty() ? nullptr : noProxy.constData());
+    const QByteArray authorities = QFile::encodeName(requestProfile::caBundle());
+    if (!authorities.isEmpty())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, authorities.constData());
 }
 
 } // namespace webTransfer

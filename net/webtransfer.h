@@ -22,8 +22,8 @@ CURL *newHandle();
 
 // Sets the address and the shared options on handle: http and https only (text taken from a
 // page must never open local files or other services), redirects followed (at most 10), the
-// limits of limits. Certificates are verified and the proxy comes from the environment, as
-// libcurl does by default.
+// limits of limits. Certificates are verified (against SSL_CERT_FILE or CURL_CA_BUNDLE when set),
+// and the User-Agent and the proxy are requestProfile's.
 void prepare(CURL *handle, const QByteArray &url, const TransferLimits &limits);
 
 } // namespace webTransfer

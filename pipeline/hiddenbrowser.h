@@ -44,6 +44,9 @@ public:
     // fragment fetches nothing and runs no script of its own while it is converted.
     std::optional<QString> renderedText(const QString &html);
 
+    // The User-Agent the browser sends.
+    QString userAgent() const;
+
     // Runs script in the page and returns its value as text; nullopt when it fails or does not
     // answer within the limit (the page is then replaced, ending whatever it was running). It
     // runs apart from the page's own scripts, and also while those are switched off.

@@ -3,8 +3,9 @@
 
 namespace pipeline {
 
-// Runs as root (the browser's sandbox is switched off only then) and without the browser's own
-// background traffic. The display platform and the logging rules are the front end's choice.
+// Runs as root (the browser's sandbox is switched off only then), without the browser's own
+// background traffic, and through the proxy of requestProfile (set it first). The display
+// platform and the logging rules are the front end's choice.
 void prepareWebEngine();
 
 } // namespace pipeline

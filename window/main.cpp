@@ -1,5 +1,6 @@
 // Kestrelon: the desktop program that downloads a serialised book into one text file.
 
+#include "net/requestprofile.h"
 #include "pipeline/webengine.h"
 #include "window/appicon.h"
 #include "window/frmmain.h"
@@ -7,10 +8,20 @@
 #include <QApplication>
 #include <QFont>
 #include <QLineEdit>
+#include <QMessageBox>
 
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[]) {
+    // One proxy, from the environment, for the program's requests and its browsers alike.
+    QString proxyError;
+    const auto proxies = requestProfile::resolveProxy(QString(), &proxyError);
+    if (!proxies) {
+        QApplication app(argc, argv);
+        QMessageBox::critical(nullptr, u"Kestrelon"_s, u"代理地址无效：%1"_s.arg(proxyError));
+        return 64;
+    }
+    requestProfile::setProxy(*proxies);
     pipeline::prepareWebEngine();
     QApplication app(argc, argv);
     app.setApplicationName(u"Kestrelon"_s);

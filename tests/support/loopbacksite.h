@@ -30,13 +30,18 @@ struct Page {
     QByteArray setCookie = {};       // a Set-Cookie header
     QByteArray requiredCookie = {};  // answer 403 unless the request's cookie header contains it
     int delayMs = 0;                 // wait this long before answering
+    int failFirst = 0;               // the first this many requests are answered with failStatus
+    int failStatus = 503;
+    QByteArray retryAfter = {}; // a Retry-After header on those answers
 };
 
 struct SeenRequest {
     QString path;
     QString userAgent;
+    bool fromBrowser = false; // made by the hidden browser, not by the program's own client
     bool hasCookie = false;
     QString cookie;
+    qint64 atMs = 0; // when it arrived, on the site's own steady clock
 };
 
 class LoopbackSite {
@@ -57,15 +62,23 @@ public:
 
     // Requests that reached the site, counted before any route runs.
     int requestCount() const { return m_requests.load(); }
-    // The requests made by the program itself, not by its hidden browser (which sends a user
-    // agent), from the from-th on.
+    // The requests made by the program itself, not by its hidden browser, from the from-th on.
     QList<SeenRequest> clientRequests(qsizetype from = 0) const;
+    // Every request, the browser's included.
+    QList<SeenRequest> allRequests() const;
     QStringList clientPaths(qsizetype from = 0) const;
+
+    // The most requests that pages added with serve() answered at the same time since the last
+    // reset.
+    int maxConcurrent() const { return m_maxActive.load(); }
+    void resetConcurrency() { m_maxActive = 0; }
 
 private:
     std::unique_ptr<httplib::Server> m_server;
     std::thread m_thread;
     std::atomic<int> m_requests{0};
+    std::atomic<int> m_active{0};
+    std::atomic<int> m_maxActive{0};
     mutable std::mutex m_seenMutex;
     QList<SeenRequest> m_seen;
     int m_port = -1;

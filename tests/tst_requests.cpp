@@ -1,0 +1,181 @@
+// How the requests of a job travel, through kestrelon-cli against loopback sites: one identity
+// (the browser's User-Agent on every request), one proxy for the program and its browser, and
+// HTTPS with certificates checked end to end.
+
+#include "demo/demosite.h"
+#include "tests/support/loopbackproxy.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/testfiles.h"
+
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <httplib.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString errors;
+};
+
+} // namespace
+
+class TestRequests : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void oneIdentity();
+    void oneProxy_data();
+    void oneProxy();
+    void certificatesChecked_data();
+    void certificatesChecked();
+
+private:
+    Run run(const QStringList &arguments, const QStringList &environment = {});
+    QString book() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
+
+    support::LoopbackSite m_site;
+    demo::DemoBook m_book;
+    std::unique_ptr<demo::DemoSite> m_demo;
+    QTemporaryDir m_dir;
+};
+
+void TestRequests::initTestCase() {
+    m_book = demo::generateDemoBook({.chapters = 3, .volumes = 1, .paragraphs = 2});
+    m_demo = std::make_unique<demo::DemoSite>(m_book);
+    m_demo->addRoutes(m_site.server());
+    QVERIFY(m_site.start());
+    QVERIFY(support::writeBytes(m_dir.filePath(u"Kestrelon.ini"_s),
+                                demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()))));
+}
+
+Run TestRequests::run(const QStringList &arguments, const QStringList &environment) {
+    QProcess cli;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "NO_PROXY"})
+        variables.remove(QString::fromLatin1(name));
+    for (const QString &assignment : environment)
+        variables.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
+    cli.setProcessEnvironment(variables);
+    QTemporaryDir shelf;
+    cli.start(
+        QStringLiteral(KESTRELON_CLI),
+        QStringList{u"--settings"_s, m_dir.filePath(u"Kestrelon.ini"_s), u"--out"_s, shelf.path()} +
+            arguments);
+    if (!cli.waitForFinished(60000))
+        return {};
+    return {cli.exitCode(), QString::fromUtf8(cli.readAllStandardError())};
+}
+
+void TestRequests::oneIdentity() {
+    const qsizetype before = m_site.allRequests().size();
+    QCOMPARE(run({book()}).exitCode, 0);
+    const QList<support::SeenRequest> seen = m_site.allRequests().mid(before);
+    QSet<QString> agents;
+    bool browserSeen = false;
+    for (const support::SeenRequest &request : seen) {
+        agents.insert(request.userAgent);
+        browserSeen |= request.fromBrowser;
+    }
+    QVERIFY(browserSeen);
+    QVERIFY(seen.size() > 3);
+    // One identity, and it is the browser's own.
+    QCOMPARE(agents.size(), 1);
+    QVERIFY2(agents.begin()->contains(u"Chrome/"_s), qPrintable(*agents.begin()));
+}
+
+void TestRequests::oneProxy_data() {
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<bool>("commandLine"); // --proxy names the test's proxy
+    QTest::addColumn<bool>("throughProxy");
+    QTest::newRow("http_proxy") << QStringList{u"http_proxy=PROXY"_s} << false << true;
+    QTest::newRow("a no_proxy host bypasses it")
+        << QStringList{u"http_proxy=PROXY"_s, u"no_proxy=127.0.0.1"_s} << false << false;
+    QTest::newRow("--proxy beats the environment")
+        << QStringList{u"http_proxy=http://127.0.0.1:9"_s} << true << true;
+}
+
+void TestRequests::oneProxy() {
+    QFETCH(QStringList, environment);
+    QFETCH(bool, commandLine);
+    QFETCH(bool, throughProxy);
+    support::LoopbackProxy proxy;
+    QVERIFY(!proxy.url().isEmpty());
+    environment.replaceInStrings(u"PROXY"_s, proxy.url());
+    const qsizetype before = m_site.allRequests().size();
+    QStringList arguments;
+    if (commandLine)
+        arguments << u"--proxy"_s << proxy.url();
+    arguments << book();
+    QCOMPARE(run(arguments, environment).exitCode, 0);
+    const QList<support::SeenRequest> seen = m_site.allRequests().mid(before);
+    if (!throughProxy) {
+        QVERIFY(proxy.carried().isEmpty());
+        return;
+    }
+    // Every request of the job, the browser's as well as the program's, went through it.
+    QCOMPARE(proxy.carried().size(), seen.size());
+    QVERIFY(std::any_of(seen.cbegin(), seen.cend(),
+                        [](const support::SeenRequest &r) { return r.fromBrowser; }));
+}
+
+void TestRequests::certificatesChecked_data() {
+    QTest::addColumn<bool>("trusted");
+    QTest::newRow("the test CA trusted through SSL_CERT_FILE") << true;
+    QTest::newRow("an unknown CA fails the job, naming the host") << false;
+}
+
+void TestRequests::certificatesChecked() {
+    QFETCH(bool, trusted);
+    QTemporaryDir keys;
+    const auto file = [&keys](const char *name) {
+        return keys.filePath(QString::fromLatin1(name));
+    };
+    // A CA of the test's own and a certificate it signs for 127.0.0.1.
+    const QStringList steps[] = {
+        {u"req"_s, u"-x509"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
+         u"-subj"_s, u"/CN=Kestrelon test CA"_s, u"-keyout"_s, file("ca.key"), u"-out"_s,
+         file("ca.pem")},
+        {u"req"_s, u"-newkey"_s, u"rsa:2048"_s, u"-nodes"_s, u"-subj"_s, u"/CN=127.0.0.1"_s,
+         u"-keyout"_s, file("site.key"), u"-out"_s, file("site.csr")},
+        {u"x509"_s, u"-req"_s, u"-in"_s, file("site.csr"), u"-CA"_s, file("ca.pem"), u"-CAkey"_s,
+         file("ca.key"), u"-CAcreateserial"_s, u"-days"_s, u"2"_s, u"-extfile"_s, file("san.ext"),
+         u"-out"_s, file("site.pem")},
+    };
+    QVERIFY(support::writeBytes(file("san.ext"), "subjectAltName=IP:127.0.0.1\n"));
+    for (const QStringList &step : steps)
+        QCOMPARE(QProcess::execute(u"openssl"_s, step), 0);
+
+    httplib::SSLServer server(file("site.pem").toLocal8Bit().constData(),
+                              file("site.key").toLocal8Bit().constData());
+    QVERIFY(server.is_valid());
+    m_demo->addRoutes(server);
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&server] { server.listen_after_bind(); });
+    const QString settings = m_dir.filePath(u"Kestrelon.ini"_s);
+    QVERIFY(support::writeBytes(settings, support::readBytes(settings) +
+                                              demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(port))));
+    const QString address =
+        u"https://127.0.0.1:%1%2"_s.arg(port).arg(QString::fromLatin1(demo::kDemoBookFolder));
+    const Run result =
+        run({address}, trusted ? QStringList{u"SSL_CERT_FILE="_s + file("ca.pem")} : QStringList());
+    server.stop();
+    serving.join();
+    if (trusted) {
+        QCOMPARE(result.exitCode, 0);
+    } else {
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY2(result.errors.contains(u"127.0.0.1:%1"_s.arg(port)) &&
+                     result.errors.contains(u"certificate"_s, Qt::CaseInsensitive),
+                 qPrintable(result.errors));
+    }
+}
+
+QTEST_MAIN(TestRequests)
+#include "tst_requests.moc"
