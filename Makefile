@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 CTEST_ENV  := QT_QPA_PLATFORM=offscreen
 
-.PHONY: all setup build demo run test test-asan fuzz bench format format-check clean
+.PHONY: all setup build demo run test test-asan fuzz package bench format format-check clean
 
 all: build
 
@@ -28,6 +28,10 @@ test: build
 	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2
 	$(MAKE) test-asan
 	./scripts/fuzz.sh 5 $(FUZZ_BUILD)
+
+# The Debian package, in the build folder.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # Each fuzz target for a minute (clang and libFuzzer).
 fuzz: setup

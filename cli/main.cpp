@@ -1,7 +1,11 @@
 // kestrelon-cli: downloads a serialised book from a terminal, with the same pipeline as the
 // window.
 
+#include "cli/checkreport.h"
+#include "cli/rulecheck.h"
 #include "cli/terminalview.h"
+#include "net/requestprofile.h"
+#include "pipeline/fetchpolicy.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/webengine.h"
 #include "settings/inimodule.h"
@@ -23,7 +27,8 @@ constexpr int kExitUsage = 64;
 
 const char kDescription[] =
     "Downloads the serialised book whose contents page is CONTENTS_URL and writes it as one\n"
-    "text file named after its title. The site must have rules in the settings file.\n"
+    "text file (or, with --format epub, an EPUB book) named after its title. The site must have\n"
+    "rules in the settings file.\n"
     "\n"
     "Status messages are printed as the window shows them (\"取书进度：下载成功！\" and the "
     "rest);\n"
@@ -33,11 +38,18 @@ const char kDescription[] =
     "\"取书进度：用户中断！\" and no file is written; a second Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 book written, 1 download failed, 2 stopped, 3 site without rules\n"
-    "(\"取书进度：例外站点！\"), 64 bad usage.";
+    "(\"取书进度：例外站点！\"), 64 bad usage.\n"
+    "\n"
+    "--check-rules downloads no book and writes nothing: it fetches the contents page and one\n"
+    "chapter as a job would and reports what every rule of the site's section matched, and the\n"
+    "usual mistakes; its exit status is 0 when a book could be made from what it saw, else 1.";
 
 struct Parsed {
     TerminalOptions options;
     QString settingsFile;
+    bool checkRules = false;
+    QString checkedChapter; // --chapter
+    bool json = false;
 };
 
 // Qt and the browser engine report their own start-up details (no display, no sandbox as root);
@@ -54,6 +66,25 @@ int usageError(const QString &message) {
     return kExitUsage;
 }
 
+// A whole number from least to most given to option, when it is given, into *value; false
+// after printing what is wrong with it.
+bool numberOption(const QCommandLineParser &parser, const QCommandLineOption &option, int least,
+                  int most, std::optional<int> *value, int *exitCode) {
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < least || number > most) {
+        *exitCode =
+            usageError(u"--%1 takes a whole number from %2 to %3"_s.arg(option.names().first())
+                           .arg(least)
+                           .arg(most));
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
 // The command line's meaning; nullopt after printing what is wrong (or the help) with the exit
 // status in *exitCode.
 std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
@@ -61,6 +92,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addPositionalArgument(u"CONTENTS_URL"_s, u"Address of the book's contents page."_s);
     const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help."_s);
+    const QCommandLineOption version(u"version"_s, u"Show the program's version."_s);
     const QCommandLineOption from(u"from"_s, u"First wanted chapter's address."_s, u"URL"_s);
     const QCommandLineOption to(u"to"_s, u"Last wanted chapter's address."_s, u"URL"_s);
     const QCommandLineOption encoding(u"encoding"_s,
@@ -79,23 +111,69 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                  u"DIR"_s);
     const QCommandLineOption settings(u"settings"_s,
                                       u"Settings file (default: Kestrelon.ini beside the "
-                                      u"program)."_s,
+                                      u"program, or the user's own when the program's folder "
+                                      u"is read-only)."_s,
                                       u"FILE"_s);
     const QCommandLineOption overwrite(u"overwrite"_s,
                                        u"Replace an existing book file without asking."_s);
     const QCommandLineOption keep(u"keep"_s, u"Keep an existing book file without asking (the "
                                              u"default when not on a terminal)."_s);
-    parser.addOptions({help, from, to, encoding, deleteTitle, smallChapters, browserText, out,
-                       settings, overwrite, keep});
+    parser.addOptions({help, version, from, to, encoding, deleteTitle, smallChapters, browserText,
+                       out, settings, overwrite, keep});
+    const QCommandLineOption format(u"format"_s, u"Book file format: txt or epub (default txt)."_s,
+                                    u"NAME"_s, u"txt"_s);
+    const QCommandLineOption checkRules(u"check-rules"_s,
+                                        u"Check the site's rules on the contents page and one "
+                                        u"chapter instead of downloading the book."_s);
+    const QCommandLineOption chapter(u"chapter"_s,
+                                     u"With --check-rules: the chapter to check (default: the "
+                                     u"first wanted one)."_s,
+                                     u"URL"_s);
+    const QCommandLineOption json(u"json"_s, u"With --check-rules: print the report as JSON."_s);
+    parser.addOptions({format, checkRules, chapter, json});
+    const QCommandLineOption proxy(u"proxy"_s,
+                                   u"Proxy for every request, the hidden browser's too (default: "
+                                   u"http_proxy, https_proxy, all_proxy and no_proxy from the "
+                                   u"environment)."_s,
+                                   u"URL"_s);
+    parser.addOption(proxy);
+    const QCommandLineOption parallel(u"parallel"_s,
+                                      u"Requests in flight at once, 1 to 32 (default: the site's "
+                                      u"\"parallel\" key, else 1)."_s,
+                                      u"N"_s);
+    const QCommandLineOption retries(u"retries"_s,
+                                     u"Tries again after a refused, timed-out or cut connection, "
+                                     u"HTTP 429 or 5xx, 0 to 20 (default: the site's \"retries\" "
+                                     u"key, else 0)."_s,
+                                     u"N"_s);
+    const QCommandLineOption delay(u"delay"_s,
+                                   u"Least pause between the starts of two requests to one "
+                                   u"site, in milliseconds (default: the site's \"delay\" key, "
+                                   u"else 0)."_s,
+                                   u"MS"_s);
+    const QCommandLineOption resume(u"resume"_s,
+                                    u"Keep every page in the cache folder and take from it what "
+                                    u"an earlier run of this book kept."_s);
+    parser.addOptions({parallel, retries, delay, resume});
 
     if (!parser.parse(arguments)) {
         *exitCode = usageError(parser.errorText());
         return std::nullopt;
     }
+    if (parser.isSet(version)) {
+        std::printf("kestrelon-cli %s\n", KESTRELON_VERSION);
+        *exitCode = 0;
+        return std::nullopt;
+    }
     if (parser.isSet(help)) {
         // There is no application object yet to name the program.
         const QString text = parser.helpText().replace(u"<executable_name>"_s, u"kestrelon-cli"_s);
-        std::printf("%s", text.toLocal8Bit().constData());
+        // The terminal front end shares the window's settings file.
+        iniModule::setSettingsBaseName(u"Kestrelon"_s);
+        const QString inUse =
+            parser.isSet(settings) ? parser.value(settings) : iniModule::settingsFilePath();
+        std::printf("%s\nSettings file in use: %s\n", text.toLocal8Bit().constData(),
+                    inUse.toLocal8Bit().constData());
         *exitCode = 0;
         return std::nullopt;
     }
@@ -108,6 +186,15 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     const QString name = parser.value(encoding).toLower();
     if (!QStringList{u"gbk"_s, u"utf-8"_s, u"unicode"_s, u"big5"_s}.contains(name)) {
         *exitCode = usageError(u"unknown encoding '%1'"_s.arg(parser.value(encoding)));
+        return std::nullopt;
+    }
+    const QString formatName = parser.value(format).toLower();
+    if (formatName != u"txt"_s && formatName != u"epub"_s) {
+        *exitCode = usageError(u"unknown format '%1'"_s.arg(parser.value(format)));
+        return std::nullopt;
+    }
+    if ((parser.isSet(chapter) || parser.isSet(json)) && !parser.isSet(checkRules)) {
+        *exitCode = usageError(u"--chapter and --json go with --check-rules"_s);
         return std::nullopt;
     }
     if (parser.isSet(overwrite) && parser.isSet(keep)) {
@@ -123,10 +210,24 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         *exitCode = usageError(u"no such settings file '%1'"_s.arg(parser.value(settings)));
         return std::nullopt;
     }
+    // One proxy for libcurl and the browser engine alike, settled before either starts.
+    QString proxyError;
+    const auto proxies = requestProfile::resolveProxy(parser.value(proxy), &proxyError);
+    if (!proxies) {
+        *exitCode = usageError(proxyError);
+        return std::nullopt;
+    }
+    requestProfile::setProxy(*proxies);
 
     Parsed parsed;
     TerminalOptions &options = parsed.options;
     JobInputs &inputs = options.inputs;
+    if (!numberOption(parser, parallel, 1, pipeline::kMaxParallel, &inputs.parallel, exitCode) ||
+        !numberOption(parser, retries, 0, pipeline::kMaxRetries, &inputs.retries, exitCode) ||
+        !numberOption(parser, delay, 0, pipeline::kMaxDelayMs, &inputs.delayMs, exitCode))
+        return std::nullopt;
+    if (parser.isSet(resume))
+        inputs.resume = true;
     inputs.contentsUrl = positional.first();
     inputs.firstChapterUrl = parser.value(from);
     inputs.lastChapterUrl = parser.value(to);
@@ -135,6 +236,10 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     inputs.smallChapters = parser.isSet(smallChapters);
     inputs.browserText = parser.isSet(browserText);
     inputs.bookshelfFolder = iniModule::withTrailingSeparator(QDir(folder).absolutePath());
+    inputs.format = formatName == u"epub"_s ? BookFormat::Epub : BookFormat::Text;
+    parsed.checkRules = parser.isSet(checkRules);
+    parsed.checkedChapter = parser.value(chapter);
+    parsed.json = parser.isSet(json);
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
                       : parser.isSet(keep)    ? ReplaceAnswer::Keep
                                               : ReplaceAnswer::Ask;
@@ -166,6 +271,13 @@ int main(int argc, char *argv[]) {
     // The terminal front end shares the window's settings file.
     iniModule::setSettingsBaseName(u"Kestrelon"_s);
     iniModule::setSettingsFileOverride(parsed->settingsFile);
+    // The rule checker leaves the settings file as it found it.
+    iniModule::setSettingsReadOnly(parsed->checkRules);
+    iniModule::prepareSettingsFile();
+
+    if (parsed->checkRules)
+        return rulecheck::printReport(
+            rulecheck::checkRules(parsed->options.inputs, parsed->checkedChapter), parsed->json);
 
     TerminalView view(parsed->options);
     TerminalView::catchInterrupt();

@@ -75,9 +75,17 @@ int main(int argc, char *argv[]) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
+    // Enough workers for a client with many requests in flight and kept-alive connections, and a
+    // deep enough backlog for a burst of new ones.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    int listening = -1;
+    server.set_socket_options([&listening](socket_t socket) {
+        httplib::default_socket_options(socket);
+        listening = socket;
+    });
     site.addRoutes(server);
     forum.addRoutes(server);
-    if (!server.bind_to_port("127.0.0.1", port)) {
+    if (!server.bind_to_port("127.0.0.1", port) || ::listen(listening, SOMAXCONN) != 0) {
         std::fprintf(stderr, "%s\n", qPrintable(u"无法监听端口 %1"_s.arg(port)));
         return 1;
     }

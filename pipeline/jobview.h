@@ -6,6 +6,11 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <optional>
+
+// The kind of book file a job writes.
+enum class BookFormat { Text, Epub };
+
 // What a job works on, read from the front end once, when the job starts.
 struct JobInputs {
     QString contentsUrl;        // the book's contents page
@@ -16,6 +21,13 @@ struct JobInputs {
     bool browserText = false;   // turn chapter HTML into text with the hidden browser
     QString encoding = QStringLiteral("gbk"); // of the book file
     QString bookshelfFolder;                  // where the book goes, ending with a separator
+    BookFormat format = BookFormat::Text;     // a text file, or an EPUB book instead
+    // How the job talks to the site (FetchPolicy); each one left unset comes from the site's
+    // section of the settings file, and is off when that has none.
+    std::optional<int> parallel; // requests in flight at once
+    std::optional<int> retries;  // further tries of a request after a failure that may pass
+    std::optional<int> delayMs;  // least time between the starts of two requests to one host
+    std::optional<bool> resume;  // keep whole responses, and use what an earlier run kept
 };
 
 class JobView {
@@ -57,6 +69,20 @@ public:
 
     // Why a step failed, in words for the user; the status line shows only the outcome.
     virtual void noteFailure(const QString &reason) { Q_UNUSED(reason); }
+
+    // While a job fetches ahead or retries: the requests in flight and the retries so far.
+    virtual void showTransfers(int inFlight, int retries) {
+        Q_UNUSED(inFlight);
+        Q_UNUSED(retries);
+    }
+
+    // A request failed in a way that may pass and will be made again: the page, which retry
+    // it is (from 1), and why, with the wait before it.
+    virtual void noteRetry(const QString &url, int attempt, const QString &reason) {
+        Q_UNUSED(url);
+        Q_UNUSED(attempt);
+        Q_UNUSED(reason);
+    }
 };
 
 namespace pipeline {

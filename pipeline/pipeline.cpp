@@ -1,5 +1,8 @@
 #include "pipeline/pipeline.h"
 
+#include "net/requestprofile.h"
+
+#include "pipeline/fetchpolicy.h"
 #include "pipeline/jobview.h"
 #include "pipeline/loadsiterules.h"
 
@@ -17,6 +20,9 @@ Pipeline::Pipeline(JobView &view, QObject *parent, TransferLimits limits)
     , m_fetcher(m_job, view, m_http, m_browser, m_renderer)
     , m_chapterLoop(m_job, view, m_fetcher, m_scripts, m_renderer)
     , m_pluginSteps(m_job, view, m_fetcher) {
+    // Every request of a job presents itself as the browser that collects the site's cookie:
+    // sites often tie the cookie to it, and refuse requests that carry no identity.
+    requestProfile::setUserAgent(m_browser.userAgent().toUtf8());
     m_readyTimer.setSingleShot(true);
     m_readyTimer.setInterval(2000);
     connect(&m_readyTimer, &QTimer::timeout, this,
@@ -46,6 +52,7 @@ std::optional<EndState> Pipeline::download() {
     m_running = true;
     // A plug-in site whose plug-in could not be loaded runs the chapter loop without rules.
     m_fetcher.setSteps(m_job.plugin ? static_cast<PageSteps *>(&m_pluginSteps) : &m_chapterLoop);
+    m_fetcher.setPolicy(pipeline::fetchPolicy(m_job.inputs, m_job.host));
     setIdle(false);
     m_job.endState = EndState::Success;
     m_job.continuation = false;

@@ -10,9 +10,9 @@ shift || true
 packages=(
     cmake ninja-build g++ clang pkg-config
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev qt6-svg-dev
-    fonts-arphic-uming
+    fonts-arphic-uming help2man lintian dpkg-dev
     libcurl4-openssl-dev zlib1g-dev libpcre2-dev
-    libcpp-httplib-dev
+    libcpp-httplib-dev libzip-dev epubcheck
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 #include <optional>
 
@@ -27,6 +28,11 @@ QString &overrideStore() {
     return path;
 }
 
+bool &readOnlyStore() {
+    static bool readOnly = false;
+    return readOnly;
+}
+
 // The file's bytes; nullopt when it does not exist or cannot be read.
 std::optional<QByteArray> loadFile(const QString &path) {
     QFile file(path);
@@ -38,6 +44,8 @@ std::optional<QByteArray> loadFile(const QString &path) {
 // Replaces the file only when every byte reached the disk: unbuffered, so a full disk shows in
 // the write itself rather than in a flush whose error the commit would not see.
 bool saveFile(const QString &path, const QByteArray &content) {
+    if (readOnlyStore())
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
@@ -83,6 +91,10 @@ void setSettingsFileOverride(const QString &path) {
     overrideStore() = path;
 }
 
+void setSettingsReadOnly(bool readOnly) {
+    readOnlyStore() = readOnly;
+}
+
 QString withTrailingSeparator(const QString &folder) {
     if (folder.endsWith(u'/') || folder.endsWith(QDir::separator()))
         return folder;
@@ -90,17 +102,59 @@ QString withTrailingSeparator(const QString &folder) {
 }
 
 QString programFolder() {
-    return withTrailingSeparator(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    // Before the application object exists (a terminal program answering --help), the running
+    // executable tells where it lies.
+    const QString folder = QCoreApplication::instance()
+                               ? QCoreApplication::applicationDirPath()
+                               : QFileInfo(u"/proc/self/exe"_s).canonicalPath();
+    return withTrailingSeparator(QDir::toNativeSeparators(folder));
 }
 
 QString settingsFilePathIn(const QString &folder, const QString &baseName) {
     return withTrailingSeparator(folder) + baseName + u".ini"_s;
 }
 
+bool programFolderWritable() {
+    return QFileInfo(programFolder()).isWritable();
+}
+
+QString userFolder(QStandardPaths::StandardLocation location) {
+    return withTrailingSeparator(QStandardPaths::writableLocation(location) + u"/kestrelon"_s);
+}
+
+namespace {
+
+// The settings file beside the program serves while the program may write it: in the portable
+// layout (the build folder, an unpacked copy). An installed program's folder is read-only, and
+// the file there is only the template of each user's own.
+bool besideProgramInUse(const QString &beside) {
+    const QFileInfo file(beside);
+    return programFolderWritable() || (file.isFile() && file.isWritable());
+}
+
+} // namespace
+
 QString settingsFilePath() {
     if (!overrideStore().isEmpty())
         return overrideStore();
-    return settingsFilePathIn(programFolder(), settingsBaseName());
+    const QString beside = settingsFilePathIn(programFolder(), settingsBaseName());
+    if (besideProgramInUse(beside))
+        return beside;
+    return settingsFilePathIn(userFolder(QStandardPaths::GenericConfigLocation),
+                              settingsBaseName());
+}
+
+void prepareSettingsFile() {
+    const QString path = settingsFilePath();
+    const QString beside = settingsFilePathIn(programFolder(), settingsBaseName());
+    if (readOnlyStore() || path == beside || QFileInfo::exists(path) || !QFileInfo(beside).isFile())
+        return;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    const auto shipped = loadFile(beside);
+    // Without a copy the first read creates the file with the defaults, as for a new user of
+    // the portable layout.
+    if (shipped)
+        saveFile(path, *shipped);
 }
 
 QString readSetting(const QString &section, const QString &key, const QString &defaultValue) {
@@ -114,7 +168,14 @@ QString readSettingIn(const QString &path, const QString &section, const QString
         if (value && !value->isEmpty())
             return *value;
     }
+    if (readOnlyStore())
+        return defaultValue;
     return writeSettingIn(path, section, key, defaultValue) ? defaultValue : QString();
+}
+
+QString peekSetting(const QString &section, const QString &key) {
+    const auto content = loadFile(settingsFilePath());
+    return content ? ProfileText(*content).value(section, key).value_or(QString()) : QString();
 }
 
 bool writeSetting(const QString &section, const QString &key, const QString &value) {

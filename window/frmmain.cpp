@@ -3,9 +3,9 @@
 #include "pipeline/pipeline.h"
 #include "settings/globaloptions.h"
 #include "settings/inimodule.h"
+#include "window/helppage.h"
 #include "window/progressbox.h"
 #include "window/shellopen.h"
-#include "window/sitelist.h"
 #include "window/tray/systemtray.h"
 #include "window/tray/tray32.h"
 
@@ -59,10 +59,6 @@ QWidget *separatorLine(QWidget *parent, int top, QPalette::ColorRole role) {
     palette.setColor(QPalette::Window, palette.color(role));
     line->setPalette(palette);
     return line;
-}
-
-QString helpPagePath() {
-    return iniModule::programFolder() + u"help/index.htm"_s;
 }
 
 } // namespace
@@ -169,10 +165,10 @@ void frmMain::startUp() {
     m_pipeline = new Pipeline(*this, this);
     iniModule::setSettingsBaseName(
         QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
-    siteList::buildSiteList(iniModule::settingsFilePath(), helpPagePath());
+    iniModule::prepareSettingsFile();
     // Without a help page the area stays blank; the program works as well.
-    if (QFileInfo(helpPagePath()).isFile())
-        m_webBrowser->load(QUrl::fromLocalFile(helpPagePath()));
+    if (const auto page = helpPage::preparedHelpPage())
+        m_webBrowser->load(QUrl::fromLocalFile(*page));
     m_tray->setIcon(windowIcon());
     setFonts();
     loadBookshelf();
