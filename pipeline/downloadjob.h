@@ -23,7 +23,6 @@ enum class EndState { Success = 0, Failure = 1, Stopped = 2 };
 struct DownloadJob {
     qint32 expectedLength = 0; // of the current response, from "Content-Length", else 102400
     qint32 receivedLength = 0; // of the current response so far
-    double startTime = 0;      // seconds since local midnight when the current response began
     PageKind pageKind = PageKind::Contents;
     QString pageText; // the decoded text of the last response
     QString host;     // names the site's section in the settings file

@@ -9,7 +9,6 @@
 #include "pipeline/renderpage.h"
 #include "text/charset.h"
 
-#include <QTime>
 #include <QUrl>
 
 #include <limits>
@@ -21,10 +20,6 @@ namespace {
 
 // A response without a usable length is drawn against 102400 bytes.
 constexpr qint32 kAssumedLength = 102400;
-
-constexpr qint64 kMsPerDay = 86400000;
-// How long a reading of the local time serves before it is taken again.
-constexpr qint64 kLocalTimeServesMs = 60000;
 
 std::optional<qint32> parseLength(const QByteArray &value) {
     bool ok = false;
@@ -67,6 +62,18 @@ QString tidyTags(QString text) {
     }
     text.truncate(out);
     norModule::replaceAll(text, u" >", u">");
+    return text;
+}
+
+// A body as page text: inflated when gzipped, decoded by name (detected into name when it is
+// empty), NULs removed. nullopt when it cannot be inflated.
+std::optional<QString> decodedBody(QByteArray body, bool gzip, QString &name) {
+    if (gzip && !zipModule::gunzipBody(body))
+        return std::nullopt;
+    if (name.isEmpty())
+        name = charset::detectCharset(body);
+    QString text = charset::decodeBytes(body, name);
+    text.remove(QChar(0));
     return text;
 }
 
@@ -202,14 +209,11 @@ void PageFetcher::pageArrived(int chapter, int page, ScheduledPage &fetched) {
     const HttpResult &result = fetched.result;
     if (!m_steps || result.body.isEmpty())
         return;
-    QByteArray body = result.body;
-    if (gzipped(result.head) && !zipModule::gunzipBody(body))
+    fetched.charset = m_job.rules.tagCharset[size_t(PageKind::Chapter)];
+    auto text = decodedBody(result.body, gzipped(result.head), fetched.charset);
+    if (!text)
         return;
-    const QString &known = m_job.rules.tagCharset[size_t(PageKind::Chapter)];
-    fetched.charset = known.isEmpty() ? charset::detectCharset(body) : known;
-    QString text = charset::decodeBytes(body, fetched.charset);
-    text.remove(QChar(0));
-    fetched.text = tidyTags(std::move(text));
+    fetched.text = tidyTags(std::move(*text));
     if (const auto next = m_steps->followOnOf(chapter, *fetched.text))
         m_scheduler->want(*next, chapter, page + 1);
 }
@@ -221,7 +225,6 @@ void PageFetcher::responseStarted(const ResponseHead &head) {
     m_job.receivedLength = 0;
     m_responseStarted = true;
     m_view.setPageProgress(0);
-    m_job.startTime = secondsSinceMidnight();
     m_responseClock.start();
 }
 
@@ -234,16 +237,6 @@ void PageFetcher::dataArrived(QByteArrayView piece) {
     const double elapsed = m_responseClock.nsecsElapsed() / 1e9;
     if (elapsed > 0)
         m_view.showSpeed(m_job.receivedLength / elapsed);
-}
-
-double PageFetcher::secondsSinceMidnight() {
-    // Reading the local time looks at the time zone every time; between readings a steady clock
-    // counts on.
-    if (!m_localTimeClock.isValid() || m_localTimeClock.elapsed() >= kLocalTimeServesMs) {
-        m_localTimeBase = QTime::currentTime().msecsSinceStartOfDay();
-        m_localTimeClock.start();
-    }
-    return double((m_localTimeBase + m_localTimeClock.elapsed()) % kMsPerDay) / 1000.0;
 }
 
 bool PageFetcher::keepWaiting() {
@@ -268,16 +261,14 @@ void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> ear
         if (body.isEmpty()) {
             m_job.pageText.clear();
         } else {
-            if (m_job.gzipBody && !zipModule::gunzipBody(body)) {
+            auto text = decodedBody(std::move(body), m_job.gzipBody, name);
+            if (!text) {
                 m_view.noteFailure(u"无法解压网页"_s);
                 m_job.endState = EndState::Failure;
                 return;
             }
-            if (name.isEmpty())
-                name = charset::detectCharset(body);
-            m_job.pageText = charset::decodeBytes(body, name);
+            m_job.pageText = std::move(*text);
         }
-        m_job.pageText.remove(QChar(0));
         if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
             m_job.pageText = pipeline::renderPage(m_job.pageText, m_job.host,
                                                   m_job.inputs.contentsUrl, m_renderer, m_http);

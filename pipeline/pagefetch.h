@@ -88,7 +88,6 @@ private:
     bool keepWaiting() override;
     void responseFinished(QByteArray body, std::optional<EarlyText> early = std::nullopt);
     // The local time of day, in seconds.
-    double secondsSinceMidnight();
 
     DownloadJob &m_job;
     JobView &m_view;
@@ -98,9 +97,7 @@ private:
     PageSteps *m_steps = nullptr;
     bool m_running = false;
     bool m_responseStarted = false;
-    QElapsedTimer m_responseClock;  // since the current response began
-    QElapsedTimer m_localTimeClock; // since the local time was last read
-    qint64 m_localTimeBase = 0;     // that reading, in milliseconds since midnight
+    QElapsedTimer m_responseClock; // since the current response began
     std::optional<QString> m_queued;
     FetchPolicy m_policy;
     std::unique_ptr<FetchScheduler> m_scheduler; // while a job with an active policy runs

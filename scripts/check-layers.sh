@@ -20,7 +20,6 @@ while IFS= read -r file; do
     own=${file%%/*}
     [[ -n ${rank[$own]+set} ]] || continue
     while IFS= read -r included; do
-        case $included in *.moc | ui_*.h) continue ;; esac
         target=${included%%/*}
         if [[ $included != */* || -z ${rank[$target]+set} ]]; then
             echo "$file: include \"$included\" is not rooted at the repository" >&2

@@ -342,4 +342,4 @@ std::optional<EndState> TestAuthoring::download(const QString &address, BookForm
 }
 
 QTEST_MAIN(TestAuthoring)
-#include "tst_authoring.moc"
+#include "tests/tst_authoring.moc"

@@ -157,4 +157,4 @@ Run TestCli::run(const QStringList &arguments, const QString &interruptAt) {
 }
 
 QTEST_GUILESS_MAIN(TestCli)
-#include "tst_cli.moc"
+#include "tests/tst_cli.moc"

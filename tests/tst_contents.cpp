@@ -130,4 +130,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestContents)
-#include "tst_contents.moc"
+#include "tests/tst_contents.moc"

@@ -282,4 +282,4 @@ std::optional<EndState> TestEndToEnd::download(const Job &job) {
 }
 
 QTEST_MAIN(TestEndToEnd)
-#include "tst_endtoend.moc"
+#include "tests/tst_endtoend.moc"

@@ -237,4 +237,4 @@ void TestFaults::faults() {
 }
 
 QTEST_MAIN(TestFaults)
-#include "tst_faults.moc"
+#include "tests/tst_faults.moc"

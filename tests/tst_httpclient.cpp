@@ -143,4 +143,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestHttpClient)
-#include "tst_httpclient.moc"
+#include "tests/tst_httpclient.moc"

@@ -124,4 +124,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestIniModule)
-#include "tst_inimodule.moc"
+#include "tests/tst_inimodule.moc"

@@ -294,4 +294,4 @@ Run TestNetwork::run(const QStringList &arguments, const QString &interruptAt, i
 }
 
 QTEST_GUILESS_MAIN(TestNetwork)
-#include "tst_network.moc"
+#include "tests/tst_network.moc"

@@ -222,4 +222,4 @@ private:
 };
 
 QTEST_MAIN(TestPageFetch)
-#include "tst_pagefetch.moc"
+#include "tests/tst_pagefetch.moc"

@@ -161,4 +161,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestPattern)
-#include "tst_pattern.moc"
+#include "tests/tst_pattern.moc"

@@ -243,4 +243,4 @@ void TestPlugins::unusablePluginFailsTheJob() {
 }
 
 QTEST_MAIN(TestPlugins)
-#include "tst_plugins.moc"
+#include "tests/tst_plugins.moc"

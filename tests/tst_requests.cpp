@@ -178,4 +178,4 @@ void TestRequests::certificatesChecked() {
 }
 
 QTEST_MAIN(TestRequests)
-#include "tst_requests.moc"
+#include "tests/tst_requests.moc"

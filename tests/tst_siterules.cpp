@@ -83,4 +83,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestSiteRules)
-#include "tst_siterules.moc"
+#include "tests/tst_siterules.moc"

@@ -146,4 +146,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestText)
-#include "tst_text.moc"
+#include "tests/tst_text.moc"

@@ -415,4 +415,4 @@ void TestWindow::trayMouseMessages() {
 }
 
 QTEST_MAIN(TestWindow)
-#include "tst_window.moc"
+#include "tests/tst_window.moc"

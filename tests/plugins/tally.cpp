@@ -56,4 +56,4 @@ Q_DECL_EXPORT int DllCanUnloadNow() {
 
 } // extern "C"
 
-#include "tally.moc"
+#include "tests/plugins/tally.moc"
