@@ -36,6 +36,66 @@ MatchResources &resources() {
     return perThread;
 }
 
+QString engineMessage(int error) {
+    PCRE2_UCHAR message[256];
+    if (pcre2_get_error_message(error, message, sizeof message / sizeof *message) <= 0)
+        return QStringLiteral("PCRE2 error %1").arg(error);
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(message));
+}
+
+void setFailure(MatchFailure *failure, int error) {
+    if (!failure)
+        return;
+    failure->limit = error == PCRE2_ERROR_MATCHLIMIT || error == PCRE2_ERROR_DEPTHLIMIT ||
+                     error == PCRE2_ERROR_HEAPLIMIT;
+    failure->message = engineMessage(error);
+}
+
+// The last text searched on this thread, and its repaired form when it had lone surrogates. The
+// copy of the text keeps its buffer alive, so a text with the same buffer is that text.
+struct SearchedText {
+    QString text;
+    QString repaired; // null when the text was valid UTF-16
+};
+
+SearchedText &lastSearched() {
+    thread_local SearchedText searched;
+    return searched;
+}
+
+// text with every surrogate that is not part of a pair replaced by U+FFFD; null when it has none.
+QString repairedText(const QString &text) {
+    const qsizetype n = text.size();
+    const QChar *data = text.constData();
+    QString repaired;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!data[i].isSurrogate())
+            continue;
+        if (data[i].isHighSurrogate() && i + 1 < n && data[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        if (repaired.isNull())
+            repaired = text;
+        repaired[i] = QChar::ReplacementCharacter;
+    }
+    return repaired;
+}
+
+// The text the engine is given for text: text itself, or its repaired form.
+const QString &validSubject(const QString &text, bool checkText) {
+    if (text.isEmpty())
+        return text;
+    SearchedText &searched = lastSearched();
+    const bool same =
+        searched.text.constData() == text.constData() && searched.text.size() == text.size();
+    if (checkText || !same) {
+        searched.text = text;
+        searched.repaired = repairedText(text);
+    }
+    return searched.repaired.isNull() ? text : searched.repaired;
+}
+
 } // namespace
 
 struct CompiledRule::Code {
@@ -71,9 +131,7 @@ CompiledRule::CompiledRule(const QString &pattern) {
                       PCRE2_UTF | PCRE2_CASELESS | PCRE2_MULTILINE, &error, &errorOffset, nullptr);
     if (!code) {
         // Rule writers see this message when they check a section.
-        PCRE2_UCHAR message[256];
-        if (pcre2_get_error_message(error, message, sizeof message / sizeof *message) > 0)
-            m_error = QString::fromUtf16(reinterpret_cast<const char16_t *>(message));
+        m_error = engineMessage(error);
         m_errorOffset = qsizetype(errorOffset);
         return;
     }
@@ -87,30 +145,49 @@ CompiledRule::CompiledRule(const QString &pattern) {
 }
 
 std::optional<RuleHit> CompiledRule::match(const QString &text, qsizetype offset, quint32 stepLimit,
-                                           bool checkText) const {
-    if (!m_code || offset < 0 || offset > text.size())
+                                           bool checkText, MatchFailure *failure) const {
+    if (!m_code) {
+        if (failure)
+            *failure = MatchFailure{.limit = false, .message = m_error};
         return std::nullopt;
+    }
+    if (offset < 0 || offset > text.size()) {
+        setFailure(failure, PCRE2_ERROR_BADOFFSET);
+        return std::nullopt;
+    }
     MatchResources &shared = resources();
-    if (!shared.context)
-        return std::nullopt;
     const std::unique_ptr<pcre2_match_data, decltype(&pcre2_match_data_free)> data(
-        pcre2_match_data_create_from_pattern(m_code->code, nullptr), &pcre2_match_data_free);
-    if (!data)
+        shared.context ? pcre2_match_data_create_from_pattern(m_code->code, nullptr) : nullptr,
+        &pcre2_match_data_free);
+    if (!data) {
+        setFailure(failure, PCRE2_ERROR_NOMEMORY);
         return std::nullopt;
+    }
     pcre2_set_match_limit(shared.context, stepLimit);
+    // The engine rejects a text that is not valid UTF-16 as a whole: one broken character
+    // would fail every rule on the page. Once repaired the text is valid, so the engine's own
+    // check is left out; only a start inside a surrogate pair is still refused.
+    const QString &valid = validSubject(text, checkText);
+    if (offset > 0 && offset < valid.size() && valid.at(offset).isLowSurrogate() &&
+        valid.at(offset - 1).isHighSurrogate()) {
+        setFailure(failure, PCRE2_ERROR_BADUTFOFFSET);
+        return std::nullopt;
+    }
     // An empty QString may have no buffer at all; PCRE2 wants a pointer either way.
     static const char16_t empty = 0;
-    const auto *subject = text.isEmpty() ? reinterpret_cast<PCRE2_SPTR>(&empty)
-                                         : reinterpret_cast<PCRE2_SPTR>(text.utf16());
+    const auto *subject = valid.isEmpty() ? reinterpret_cast<PCRE2_SPTR>(&empty)
+                                          : reinterpret_cast<PCRE2_SPTR>(valid.utf16());
     const int result =
-        pcre2_match(m_code->code, subject, PCRE2_SIZE(text.size()), PCRE2_SIZE(offset),
-                    checkText ? 0 : PCRE2_NO_UTF_CHECK, data.get(), shared.context);
+        pcre2_match(m_code->code, subject, PCRE2_SIZE(valid.size()), PCRE2_SIZE(offset),
+                    PCRE2_NO_UTF_CHECK, data.get(), shared.context);
     RuleHit hit;
     if (result == PCRE2_ERROR_NOMATCH)
         return hit;
-    if (result < 0)
+    if (result < 0) {
+        setFailure(failure, result);
         return std::nullopt;
-    hit.m_subject = text;
+    }
+    hit.m_subject = valid;
     const PCRE2_SIZE *ovector = pcre2_get_ovector_pointer(data.get());
     const int groups = m_captures + 1;
     hit.m_spans.reserve(2 * groups);

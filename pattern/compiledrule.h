@@ -28,6 +28,14 @@ private:
     QList<qsizetype> m_spans; // start and end of group 0, 1, ...
 };
 
+// Why the engine gave a search up.
+struct MatchFailure {
+    // The step, depth or heap limit: the rule costs too much on this text. Any other failure
+    // is the engine's error.
+    bool limit = false;
+    QString message; // in the engine's words
+};
+
 class CompiledRule {
 public:
     // pattern in PCRE2 syntax, compiled with case ignored, multi-line, UTF-16; an invalid pattern
@@ -41,11 +49,14 @@ public:
     QString errorMessage() const { return m_error; }
     qsizetype errorOffset() const { return m_errorOffset; }
 
-    // The first match at or after offset; a hit without a match when there is none; nullopt
-    // when the engine gave up (more than stepLimit steps, its heap or stack) or the text is not
-    // valid UTF-16. checkText false skips the UTF-16 check of a text checked before.
+    // The first match at or after offset; a hit without a match when there is none; nullopt,
+    // with the reason in *failure, when the engine gave up (more than stepLimit steps, its heap
+    // or stack) or failed otherwise. A lone surrogate in text (a decoder lets them through from
+    // broken UTF-16) is matched as U+FFFD, one code unit for one, so offsets and spans stay
+    // those of text; the hit's captures hold U+FFFD there. checkText false is for the next
+    // search in a text searched just before: its scan is not repeated.
     std::optional<RuleHit> match(const QString &text, qsizetype offset, quint32 stepLimit,
-                                 bool checkText = true) const;
+                                 bool checkText = true, MatchFailure *failure = nullptr) const;
 
 private:
     struct Code;

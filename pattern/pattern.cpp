@@ -48,13 +48,30 @@ int placeholderIndex(const QString &pattern, int ordinal) {
     return -1;
 }
 
+QString literalRule(const QString &text) {
+    QString rule;
+    rule.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == u'\\') {
+            // As a code rather than as "\\": placeholderIndex would take the "\(" of an escaped
+            // backslash before a placeholder for an escaped parenthesis.
+            rule += u"\\x5C"_s;
+        } else {
+            if (QStringView(u"^$.*+?()[]{}|/").contains(c))
+                rule += u'\\';
+            rule += c;
+        }
+    }
+    return rule;
+}
+
 std::optional<QString> findValue(const QString &text, const QStringList &patterns,
-                                 QString *failedRule) {
+                                 QString *failedRule, MatchFailure *failure) {
     for (const QString &alternative : patterns) {
         const CompiledRule re = compileRule(alternative);
         if (!re.isValid())
             return QString();
-        const auto match = matchFirst(re, text);
+        const auto match = re.match(text, 0, stepLimitFor(text.size()), true, failure);
         if (!match) {
             if (failedRule)
                 *failedRule = alternative;

@@ -2,6 +2,8 @@
 // The pattern helpers every site rule goes through: find a value, replace what a rule matches,
 // and locate the capture group of a value placeholder. Stateless; failures show in the result.
 
+#include "pattern/compiledrule.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,17 +27,22 @@ struct RuleMatch {
 // of pattern, counting "(.|\n)" groups as groups but never as values; -1 when there is none.
 int placeholderIndex(const QString &pattern, int ordinal);
 
+// A rule that matches exactly text (letter case aside): every character with a meaning in a
+// rule is escaped. For text taken from a page and put into a rule.
+QString literalRule(const QString &text);
+
 // The first value of the first match of the first alternative that matches; "" when none
 // matches, and "" on any failure (an invalid alternative, a matching alternative without a
 // value placeholder, a rule the engine gives up on).
 QString regMatch(const QString &text, const QStringList &patterns);
 QString regMatch(const QString &text, const QString &pattern);
 
-// regMatch that tells a rule the engine gave up on (its match limit on a hostile or huge page)
-// apart from a rule that found nothing: nullopt then, with that alternative in *failedRule. An
-// invalid alternative still gives "".
+// regMatch that tells a rule the engine gave up on apart from a rule that found nothing: nullopt
+// then, with that alternative in *failedRule and in *failure whether it hit the engine's limit
+// (a hostile or huge page) or failed otherwise, in the engine's words. An invalid alternative
+// still gives "".
 std::optional<QString> findValue(const QString &text, const QStringList &patterns,
-                                 QString *failedRule = nullptr);
+                                 QString *failedRule = nullptr, MatchFailure *failure = nullptr);
 
 // Every match of every alternative replaced, alternative after alternative. The replacement
 // follows JavaScript ($1, $&, $$ ...). On a failing alternative the text as it stood before that

@@ -6,6 +6,7 @@
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -90,6 +91,45 @@ private slots:
             QCOMPARE(regReplace(text, patterns.first(), replacement), expected);
     }
 
+    void brokenTextIsSearchedAsRepaired_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("value"); // of the first match
+        QTest::addColumn<int>("matches");
+
+        const QString rule = u"<b>(.*?)</b>"_s;
+        const QChar high(0xD800);
+        const QChar low(0xDC00);
+        QTest::newRow("lone surrogates in and between the values")
+            << u"<b>a"_s + high + u"b</b>"_s + low + u"<b>c"_s + low + u"</b>"_s + high << rule
+            << u"a\uFFFDb"_s << 2;
+        QTest::newRow("a pair the wrong way round")
+            << u"<b>"_s + low + high + u"</b>"_s << rule << u"\uFFFD\uFFFD"_s << 1;
+        QTest::newRow("a pair stays a character") << u"<b>😀</b>"_s << rule << u"😀"_s << 1;
+        // What a decoder makes of 2,000 random bytes read as UTF-16: no rule matches, none fails.
+        QByteArray junk(2000, '\0');
+        QRandomGenerator random(7);
+        random.fillRange(reinterpret_cast<quint32 *>(junk.data()), junk.size() / 4);
+        QTest::newRow("random bytes")
+            << QString::fromUtf16(reinterpret_cast<const char16_t *>(junk.constData()),
+                                  junk.size() / 2)
+            << u"<div id=\"content\">(.*?)</div>"_s << QString() << 0;
+    }
+
+    void brokenTextIsSearchedAsRepaired() {
+        QFETCH(QString, text);
+        QFETCH(QString, pattern);
+        MatchFailure failure;
+        const auto value = findValue(text, {pattern}, nullptr, &failure);
+        QVERIFY2(value, qPrintable(failure.message));
+        QTEST(*value, "value");
+        // The walk over every match, which checks the text only once.
+        const auto matches = allMatches(text, pattern);
+        QVERIFY(matches);
+        QTEST(int(matches->size()), "matches");
+        QCOMPARE(regReplace(text, pattern, u"$1"_s).size(), text.size() - 7 * matches->size());
+    }
+
     void megabyteValue() {
         // A chapter's whole text is one value: the engine must not recurse once per character.
         const QString body = QString(1 << 20, u'字');
@@ -102,6 +142,15 @@ private slots:
         // limit makes the rule fail like an invalid one.
         const QString hostile = QString(64, u'a') + u'!';
         QCOMPARE(regMatch(hostile, u"^(?:\\w+\\s?)*$(.*?)"_s), QString());
+        // Told apart from the engine's other errors, such as a search begun inside a pair.
+        QString failedRule;
+        MatchFailure failure;
+        QVERIFY(!findValue(hostile, {u"x"_s, u"^(?:\\w+\\s?)*$(.*?)"_s}, &failedRule, &failure));
+        QCOMPARE(failedRule, u"^(?:\\w+\\s?)*$(.*?)"_s);
+        QVERIFY(failure.limit);
+        QVERIFY(!CompiledRule(u"."_s).match(u"😀"_s, 1, 1000, true, &failure));
+        QVERIFY(!failure.limit);
+        QVERIFY(!failure.message.isEmpty());
         QCOMPARE(regReplace(hostile, u"^(\\w+\\s?)*$"_s, u"x"_s), hostile);
         QVERIFY(!allMatches(hostile, u"^(\\w+\\s?)*$"_s));
         // The same rule still works where it does not run away.
