@@ -1,19 +1,25 @@
 // The net layer against a loopback site: the HTTP client's failures and limits, the probe of a
-// chapter text that may be an address, and the gzip inflation of bodies. (The client's events
-// drive the page progress checked in tst_pagefetch.)
+// chapter text that may be an address, the gzip inflation of bodies, and the response cache's
+// entries on disk. (The client's events drive the page progress checked in tst_pagefetch.)
 
 #include "demo/demosite.h"
 #include "net/httpclient.h"
+#include "net/responsecache.h"
 #include "net/urlreachable.h"
 #include "net/zipmodule.h"
 #include "tests/support/loopbacksite.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <httplib.h>
 
 #include <chrono>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -54,6 +60,7 @@ private slots:
                 });
         });
         QVERIFY(m_site.start());
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cacheHome.path()));
         support::LoopbackSite closed;
         QVERIFY(closed.start());
         m_closedPort = closed.port();
@@ -137,8 +144,108 @@ private slots:
         QCOMPARE(data, expected.isEmpty() ? body : expected);
     }
 
+    void cacheEntries_data() {
+        QTest::addColumn<QString>("setup"); // what happens around storing the entry
+        QTest::addColumn<bool>("readBack");
+        QTest::newRow("good entry") << "" << true;
+        QTest::newRow("entry cut short") << "cut" << false;
+        QTest::newRow("a byte of the body flipped") << "flip" << false;
+        QTest::newRow("folders left open by an older version are closed") << "open folders" << true;
+    }
+
+    void cacheEntries() {
+        QFETCH(QString, setup);
+        QFETCH(bool, readBack);
+        const QString url = u"http://books.test/book/1.html"_s;
+        ResponseCache cache(u"http://books.test/book/"_s);
+        if (setup == u"open folders"_s) {
+            QVERIFY(QDir().mkpath(cache.folder()));
+            const auto open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                              QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                              QFile::ExeOther;
+            QVERIFY(QFile::setPermissions(ResponseCache::rootFolder(), open));
+            QVERIFY(QFile::setPermissions(cache.folder(), open));
+        }
+        HttpResult page;
+        page.ok = true;
+        page.head.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});
+        page.body = demo::gzipCompressed(QByteArray("<p>a line of a chapter</p>").repeated(100));
+        QVERIFY(cache.store(url, page));
+        const QStringList entries = QDir(cache.folder()).entryList(QDir::Files);
+        QCOMPARE(entries.size(), 1);
+        const QString entry = QDir(cache.folder()).filePath(entries.first());
+        // The pages may be private: only the user may read them.
+        const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+        for (const QString &path : {ResponseCache::rootFolder(), cache.folder(), entry})
+            QVERIFY2(!(QFile::permissions(path) & others), qPrintable(path));
+
+        QFile file(entry);
+        if (setup == u"cut"_s)
+            QVERIFY(file.resize(file.size() - 10));
+        if (setup == u"flip"_s) {
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek(file.size() - 5));
+            const char byte = file.peek(1).at(0);
+            QVERIFY(file.putChar(char(byte ^ 0x20)) && file.flush());
+            file.close();
+        }
+        const auto loaded = cache.load(url);
+        QCOMPARE(loaded.has_value(), readBack);
+        // A damaged entry is dropped, so that the page is fetched and kept anew.
+        QCOMPARE(QFile::exists(entry), readBack);
+        if (readBack) {
+            QCOMPARE(loaded->body, page.body);
+            QCOMPARE(loaded->head.header("Content-Encoding"), std::optional<QByteArray>("gzip"));
+        }
+        QVERIFY(cache.remove());
+    }
+
+    void staleCaches_data() {
+        QTest::addColumn<QString>("name"); // of the folder in the cache's own folder
+        QTest::addColumn<int>("ageDays");
+        QTest::addColumn<bool>("link"); // a link to such a folder elsewhere
+        QTest::addColumn<bool>("removed");
+
+        const QString book = QString(64, u'a');
+        QTest::newRow("a book untouched for 31 days") << book << 31 << false << true;
+        QTest::newRow("a book touched 29 days ago") << book << 29 << false << false;
+        QTest::newRow("a folder the cache did not make") << u"notes"_s << 31 << false << false;
+        QTest::newRow("a link to an old book's folder") << book << 31 << true << false;
+    }
+
+    void staleCaches() {
+        QFETCH(QString, name);
+        QFETCH(int, ageDays);
+        QFETCH(bool, link);
+        QTemporaryDir elsewhere;
+        const QString root = ResponseCache::rootFolder();
+        QVERIFY(QDir().mkpath(root));
+        const QString path = QDir(root).filePath(name);
+        const QString folder = link ? elsewhere.filePath(name) : path;
+        QVERIFY(QDir().mkpath(folder));
+        QFile entry(QDir(folder).filePath(u"entry"_s));
+        QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write("kept") == 4 && entry.flush());
+        entry.close();
+        if (link)
+            QVERIFY(QFile::link(folder, path));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const timespec then{now.addDays(-ageDays).toSecsSinceEpoch(), 0};
+        const timespec times[2] = {then, then};
+        QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0) == 0);
+
+        ResponseCache::removeStale(now);
+        QFETCH(bool, removed);
+        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+        if (link)
+            QVERIFY(entry.exists());
+        QFile::remove(path);
+        QDir(path).removeRecursively();
+    }
+
 private:
     support::LoopbackSite m_site;
+    QTemporaryDir m_cacheHome; // XDG_CACHE_HOME
     int m_closedPort = 0;
 };
 
