@@ -5,11 +5,30 @@
 #include "pipeline/jobview.h"
 #include "pipeline/pluginhost.h"
 #include "settings/inimodule.h"
+#include "settings/profiletext.h"
+
+#include <QFile>
 
 using namespace Qt::StringLiterals;
 using iniModule::readSetting;
 
 namespace pipeline {
+
+namespace {
+
+// Whether the settings file holds a section named section (letter case aside).
+bool hasSection(const QString &section) {
+    QFile file(iniModule::settingsFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    // Removing it from a copy of the text tells whether it is there.
+    return iniModule::ProfileText(content).removeSection(section);
+}
+
+} // namespace
 
 QStringList splitAlternatives(const QString &value) {
     if (value.isEmpty())
@@ -20,10 +39,16 @@ QStringList splitAlternatives(const QString &value) {
 bool loadSiteRules(DownloadJob &job, JobView &view) {
     job.host = norModule::regMatch(job.inputs.contentsUrl, u"//(.*?)/"_s);
     const QString &host = job.host;
-    if (readSetting(host, u"tagTitle"_s, QString()).isEmpty()) {
+    // A section the user wrote is only looked at until it has a title rule: a half-written one
+    // (its tagTitle empty or misspelt) stays exactly as it is, rules and all. Only for a host
+    // without a section does the read write its default, into a section that is then removed.
+    const bool ownSection = hasSection(host);
+    const QString title = ownSection ? iniModule::peekSetting(host, u"tagTitle"_s)
+                                     : readSetting(host, u"tagTitle"_s, QString());
+    if (title.isEmpty()) {
         view.setStatus(u"取书进度：例外站点！"_s);
-        // Removes the section the read has just created, or one that lacks a title rule.
-        iniModule::deleteSettingSection(host);
+        if (!ownSection)
+            iniModule::deleteSettingSection(host);
         return true;
     }
 

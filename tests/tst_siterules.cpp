@@ -32,11 +32,15 @@ private slots:
         const QByteArray global = support::gbk(u"[全局设置]\r\n编码模式=gbk\r\n"_s);
         QTest::newRow("host without a section leaves no section behind")
             << u"http://nowhere.test/book/1/"_s << global << true << global;
-        QTest::newRow("section with an empty title rule is removed")
-            << u"http://books.test/b/"_s
-            << global +
-                   "[books.test]\r\ntagName=Books\r\ntagTitle=\r\ntagText=x\r\n[next]\r\nk=v\r\n"
-            << true << global + "[next]\r\nk=v\r\n";
+        // A section being written is the user's work: nothing of it is removed or added.
+        const QByteArray halfWritten =
+            global + "[Books.Test]\r\ntagName=Books\r\ntagTitle=\r\ntagText=x\r\n[next]\r\nk=v\r\n";
+        QTest::newRow("section with an empty title rule stays as it was")
+            << u"http://books.test/b/"_s << halfWritten << true << halfWritten;
+        const QByteArray misspelt =
+            global + "[books.test]\r\ntagTitel=<h1>(.*?)</h1>\r\ntagText=x\r\n\r\n[next]\r\n";
+        QTest::newRow("section with a misspelt title key stays as it was")
+            << u"http://books.test/b/"_s << misspelt << true << misspelt;
         QTest::newRow("missing keys added in reading order, an empty plugins key removed")
             << u"http://books.test/b/"_s
             << global + "[books.test]\r\nplugins=\r\ntagTitle=<h1>(.*?)</h1>\r\n\r\n[next]\r\n"
