@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLibrary>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <system_error>
@@ -63,7 +64,29 @@ bool runWithin(RegisterEntry entry) {
     return false;
 }
 
+// The canonical path of the program's plug_ins folder; "" when there is none.
+QString pluginFolder() {
+    return QFileInfo(iniModule::programFolder() + u"plug_ins"_s).canonicalFilePath();
+}
+
+// The canonical path of the file at path when that file lies in the plug_ins folder itself, links
+// resolved; "" otherwise. Loading a library runs its code, so nothing else is ever loaded.
+QString libraryInPluginFolder(const QString &path) {
+    const QFileInfo file(QFileInfo(path).canonicalFilePath());
+    const QString folder = pluginFolder();
+    if (folder.isEmpty() || !file.isFile() || file.absolutePath() != folder)
+        return {};
+    return file.absoluteFilePath();
+}
+
 } // namespace
+
+bool isPluginName(const QString &name) {
+    return !name.isEmpty() && std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+               c == u'_' || c == u'-';
+    });
+}
 
 QString pluginLibraryPath(const QString &name) {
 #ifdef Q_OS_WIN
@@ -75,9 +98,10 @@ QString pluginLibraryPath(const QString &name) {
 }
 
 bool registerLibrary(const QString &path) {
-    if (!QFileInfo::exists(path))
+    const QString file = libraryInPluginFolder(path);
+    if (file.isEmpty())
         return false;
-    QLibrary library(path);
+    QLibrary library(file);
     if (!library.load())
         return false;
     const auto entry = reinterpret_cast<RegisterEntry>(library.resolve("DllRegisterServer"));
@@ -87,7 +111,7 @@ bool registerLibrary(const QString &path) {
     }
     if (!runWithin(entry)) {
         // Unloading code that a thread still runs would crash the program: the library stays.
-        pinLibrary(path);
+        pinLibrary(file);
         return false;
     }
     library.unload();
@@ -95,14 +119,23 @@ bool registerLibrary(const QString &path) {
 }
 
 std::unique_ptr<QObject> loadPlugin(const QString &name, const PluginStart &start, JobView &view) {
+    if (!isPluginName(name)) {
+        view.noteFailure(u"插件名无效，只能由字母、数字、“_”和“-”组成：%1"_s.arg(name));
+        return nullptr;
+    }
     const QString path = pluginLibraryPath(name);
+    const QString file = libraryInPluginFolder(path);
+    if (QFileInfo::exists(path) && file.isEmpty()) {
+        view.noteFailure(u"插件库不在插件目录 %1 中：%2"_s.arg(pluginFolder(), path));
+        return nullptr;
+    }
     if (!registerLibrary(path)) {
         view.noteFailure(u"插件库无法注册：%1"_s.arg(path));
         return nullptr;
     }
     // The library that made an object stays loaded for the rest of the process, as a component
     // server does: the object's code and the types it made known to Qt live in it.
-    QLibrary library(path);
+    QLibrary library(file);
     library.setLoadHints(QLibrary::PreventUnloadHint);
     const auto factory = library.load()
                              ? reinterpret_cast<ClassFactory>(library.resolve("DllGetClassObject"))

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <dlfcn.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -22,9 +24,10 @@ namespace {
 const QString I = u"\u3000\u3000"_s; // the indent
 const QString N = u"\r\n"_s;
 
-// A page of the test thread, whose author is 甲, with its posts and its link to the next page.
-QString threadPage(const QString &posts, const QString &next) {
-    QString page = u"<html><body>\r\n<h1>论坛之书</h1><i>楼主：甲</i>\r\n"_s + posts;
+// A page of a test thread, whose author is 甲 unless named, with its posts and its link to the
+// next page.
+QString threadPage(const QString &posts, const QString &next, const QString &author = u"甲"_s) {
+    QString page = u"<html><body>\r\n<h1>论坛之书</h1><i>楼主：%1</i>\r\n"_s.arg(author) + posts;
     if (!next.isEmpty())
         page += u"<a class=\"n\" href=\"%1\">下一页</a>\r\n"_s.arg(next);
     return page + u"</body></html>"_s;
@@ -52,14 +55,19 @@ private slots:
     void slowRegistrationIsGivenUpInTime();
     void unusablePluginFailsTheJob_data();
     void unusablePluginFailsTheJob();
+    void cleanupTestCase() { QFile::remove(pipeline::pluginLibraryPath(u"Linked"_s)); }
 
 private:
     bool writeSection(const QString &plugin, const QString &rules = QString());
     std::optional<EndState> run(const QString &path);
-    QStringList shelf() const { return QDir(m_shelf->path()).entryList(QDir::Files); }
+    static QString pluginFolder() { return QFileInfo(pipeline::pluginLibraryPath(u"x"_s)).path(); }
+    QStringList shelf() const {
+        return QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden);
+    }
 
     support::LoopbackSite m_site;
     QTemporaryDir m_settingsDir;
+    QTemporaryDir m_outside; // a copy of Tally, and plug_ins/Linked.so links to it
     std::unique_ptr<QTemporaryDir> m_shelf;
     support::RecordingView m_view;
     std::unique_ptr<Pipeline> m_pipeline;
@@ -80,12 +88,24 @@ void TestPlugins::initTestCase() {
                          post(u"乙"_s, u"乙：同意楼上。"_s),
                      u"3.html"_s));
     serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), QString()));
+    // Authors whose names mean something in a rule.
+    serve(u"/paren/index.html"_s,
+          threadPage(post(u"丙(丁"_s, u"丙丁的长帖子。"_s) + post(u"丙"_s, u"丙的长帖子。"_s),
+                     QString(), u"丙(丁"_s));
+    serve(u"/bar/index.html"_s,
+          threadPage(post(u"戊|己"_s, u"戊己的长帖子。"_s) + post(u"己"_s, u"己的长帖子。"_s),
+                     QString(), u"戊|己"_s));
     serve(u"/tally/index.html"_s, u"<b>A</b><a id=\"next\" href=\"p2.html\">"_s);
     serve(u"/tally/p2.html"_s, u"<b>B</b><a id=\"next\" href=\"p3.html\">"_s);
     serve(u"/tally/p3.html"_s, u"<b>C</b>"_s);
     serve(u"/tally/single.html"_s, u"<b>S</b>"_s);
     QVERIFY(m_site.start());
     iniModule::setSettingsFileOverride(m_settingsDir.filePath(u"Kestrelon.ini"_s));
+    const QString outside = m_outside.filePath(u"Outside.so"_s);
+    const QString linked = pipeline::pluginLibraryPath(u"Linked"_s);
+    QVERIFY(QFile::copy(pipeline::pluginLibraryPath(u"Tally"_s), outside));
+    QFile::remove(linked);
+    QVERIFY(QFile::link(outside, linked));
     m_pipeline = std::make_unique<Pipeline>(m_view);
 }
 
@@ -96,6 +116,7 @@ void TestPlugins::init() {
     m_view.onEvents = nullptr;
     m_view.statuses.clear();
     m_view.pageBar.clear();
+    m_view.failures.clear();
     m_seenBefore = m_site.clientRequests().size();
 }
 
@@ -113,6 +134,7 @@ std::optional<EndState> TestPlugins::run(const QString &path) {
 }
 
 void TestPlugins::quorvelThread_data() {
+    QTest::addColumn<QString>("thread");
     QTest::addColumn<QString>("authorFilter");
     QTest::addColumn<QString>("minimumLength");
     QTest::addColumn<QString>("headAuthor");
@@ -121,38 +143,48 @@ void TestPlugins::quorvelThread_data() {
     const QString first = I + u"甲一行。"_s + N + I + u"甲二行。"_s;
     const QString third = I + u"甲第三行，稍长一些。"_s;
     const QString last = I + u"甲的最后一行。"_s;
-    QTest::newRow("the thread author's blocks") << ""
+    const QString forum = u"/forum/index.html"_s;
+    QTest::newRow("the thread author's blocks") << forum << ""
                                                 << "5"
                                                 << "甲" << first + third + last;
     QTest::newRow("* keeps everyone's, the head shows the thread's author")
-        << "*"
+        << forum << "*"
         << "5"
         << "甲" << first + third + N + I + u"乙：同意楼上。"_s + last;
-    QTest::newRow("a named author") << "乙"
+    QTest::newRow("a named author") << forum << "乙"
                                     << "3"
                                     << "乙" << I + u"乙说好。"_s + I + u"乙：同意楼上。"_s;
     QTest::newRow("0 keeps every block, <BR> becoming a line break")
-        << ""
+        << forum << ""
         << "0"
         << "甲" << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-    QTest::newRow("more than 9 characters") << ""
+    QTest::newRow("more than 9 characters") << forum << ""
                                             << "9"
                                             << "甲" << first + third;
-    QTest::newRow("exactly 10 characters is not more than 10") << ""
+    QTest::newRow("exactly 10 characters is not more than 10") << forum << ""
                                                                << "10"
                                                                << "甲"
                                                                << "";
-    QTest::newRow("empty means 512") << ""
+    QTest::newRow("empty means 512") << forum << ""
                                      << ""
                                      << "甲"
                                      << "";
-    QTest::newRow("not a number means 512") << ""
+    QTest::newRow("not a number means 512") << forum << ""
                                             << "many"
                                             << "甲"
                                             << "";
+    // A name read from the page is matched as it is written; one typed in is a pattern.
+    QTest::newRow("the author's name holds a parenthesis")
+        << u"/paren/index.html"_s << ""
+        << "5" << u"丙(丁"_s << I + u"丙丁的长帖子。"_s;
+    QTest::newRow("the author's name holds a bar") << u"/bar/index.html"_s << ""
+                                                   << "5" << u"戊|己"_s << I + u"戊己的长帖子。"_s;
+    QTest::newRow("a typed name is a pattern")
+        << u"/paren/index.html"_s << u"丙\\(丁"_s << "5" << u"丙\\(丁"_s << I + u"丙丁的长帖子。"_s;
 }
 
 void TestPlugins::quorvelThread() {
+    QFETCH(QString, thread);
     QFETCH(QString, authorFilter);
     QFETCH(QString, minimumLength);
     QFETCH(QString, headAuthor);
@@ -162,9 +194,10 @@ void TestPlugins::quorvelThread() {
                       u"class=\"t\">(.*?)</div>\r\ntagNext=<a class=\"n\" href=\"(.*?)\">\r\n"_s));
     m_view.inputs.firstChapterUrl = authorFilter;
     m_view.inputs.lastChapterUrl = minimumLength;
-    QCOMPARE(run(u"/forum/index.html"_s), EndState::Success);
-    QCOMPARE(m_site.clientPaths(m_seenBefore),
-             QStringList({u"/forum/index.html"_s, u"/forum/sub/2.html"_s, u"/forum/3.html"_s}));
+    QCOMPARE(run(thread), EndState::Success);
+    if (thread == u"/forum/index.html"_s)
+        QCOMPARE(m_site.clientPaths(m_seenBefore),
+                 QStringList({thread, u"/forum/sub/2.html"_s, u"/forum/3.html"_s}));
     const QString book = I + u"论坛之书"_s + N + I + u"作者："_s + headAuthor + N + N + body;
     QCOMPARE(support::readBytes(m_shelf->filePath(u"论坛之书.txt"_s)), support::gbk(book));
 }
@@ -175,15 +208,28 @@ void TestPlugins::hostDrivesAThirdPartyPlugin_data() {
     QTest::addColumn<EndState>("endState");
     QTest::addColumn<int>("pages");
     QTest::addColumn<QString>("pageTexts"); // "" when no book is written
+    QTest::addColumn<QString>("title");     // Tally's title: the first range box
+    QTest::addColumn<QString>("file");
 
     QTest::newRow("kind 0, then 1, relative links resolved against the contents page")
-        << "/tally/index.html" << 0 << EndState::Success << 3 << "0:A 1:B 1:C ";
+        << "/tally/index.html" << 0 << EndState::Success << 3 << "0:A 1:B 1:C "
+        << "计数"
+        << "计数.txt";
     QTest::newRow("\"\" on the first page ends the job at once")
-        << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S ";
+        << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
+        << "计数"
+        << "计数.txt";
     QTest::newRow("a stop during page 2 is seen once the page is handled")
-        << "/tally/index.html" << 2 << EndState::Stopped << 2 << "";
+        << "/tally/index.html" << 2 << EndState::Stopped << 2 << ""
+        << "计数"
+        << "";
     QTest::newRow("a stop during the last page still writes the book")
-        << "/tally/index.html" << 3 << EndState::Success << 3 << "0:A 1:B 1:C ";
+        << "/tally/index.html" << 3 << EndState::Success << 3 << "0:A 1:B 1:C "
+        << "计数"
+        << "计数.txt";
+    QTest::newRow("an empty title") << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
+                                    << ""
+                                    << "书名未知.txt";
 }
 
 void TestPlugins::hostDrivesAThirdPartyPlugin() {
@@ -192,8 +238,10 @@ void TestPlugins::hostDrivesAThirdPartyPlugin() {
     QFETCH(EndState, endState);
     QFETCH(int, pages);
     QFETCH(QString, pageTexts);
+    QFETCH(QString, title);
+    QFETCH(QString, file);
     QVERIFY(writeSection(u"Tally"_s));
-    m_view.inputs.firstChapterUrl = u"计数"_s;
+    m_view.inputs.firstChapterUrl = title;
     m_view.inputs.lastChapterUrl = u"L"_s;
     // Once the page's response has begun, so that the request is not abandoned.
     m_view.onEvents = [this, stopAtPage] {
@@ -209,7 +257,8 @@ void TestPlugins::hostDrivesAThirdPartyPlugin() {
         return;
     }
     const QString host = u"127.0.0.1:%1"_s.arg(m_site.port());
-    QCOMPARE(support::readBytes(m_shelf->filePath(u"计数.txt"_s)),
+    QCOMPARE(shelf(), QStringList(file));
+    QCOMPARE(support::readBytes(m_shelf->filePath(file)),
              support::gbk(u"L|"_s + host + u'|' + pageTexts));
 }
 
@@ -226,20 +275,35 @@ void TestPlugins::slowRegistrationIsGivenUpInTime() {
 
 void TestPlugins::unusablePluginFailsTheJob_data() {
     QTest::addColumn<QString>("plugin");
-    QTest::newRow("no such file") << "Missing";
-    QTest::newRow("no registration entry") << "NoEntry";
-    QTest::newRow("a registration entry that does not return") << "SlowEntry";
-    QTest::newRow("no object to give") << "NoObject";
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such file") << "Missing"
+                                  << "插件库无法注册";
+    QTest::newRow("no registration entry") << "NoEntry"
+                                           << "插件库无法注册";
+    QTest::newRow("a registration entry that does not return") << "SlowEntry"
+                                                               << "插件库无法注册";
+    QTest::newRow("no object to give") << "NoObject"
+                                       << "无法创建插件对象";
+    // Both reach a working library outside plug_ins, which must not even be loaded.
+    QTest::newRow("a name that climbs out of plug_ins")
+        << QDir(pluginFolder()).relativeFilePath(m_outside.filePath(u"Outside"_s)) << "插件名无效";
+    QTest::newRow("a link in plug_ins to a library outside") << "Linked"
+                                                             << "插件库不在插件目录";
 }
 
 void TestPlugins::unusablePluginFailsTheJob() {
     QFETCH(QString, plugin);
+    QFETCH(QString, reason);
     QVERIFY(writeSection(plugin));
     // Without its plug-in the job has no rules and fails at its first page.
     QCOMPARE(run(u"/tally/index.html"_s), EndState::Failure);
     QCOMPARE(m_view.statuses.last(), u"取书进度：下载失败！"_s);
     QCOMPARE(m_site.clientPaths(m_seenBefore), QStringList(u"/tally/index.html"_s));
     QVERIFY(shelf().isEmpty());
+    QVERIFY2(m_view.failures.join(u'\n').contains(reason), qPrintable(m_view.failures.join(u'\n')));
+    void *outside = dlopen(QFile::encodeName(m_outside.filePath(u"Outside.so"_s)).constData(),
+                           RTLD_LAZY | RTLD_NOLOAD);
+    QVERIFY(!outside);
 }
 
 QTEST_MAIN(TestPlugins)

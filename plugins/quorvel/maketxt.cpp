@@ -1,5 +1,6 @@
 #include "plugins/quorvel/maketxt.h"
 
+#include "pattern/pattern.h"
 #include "plugins/quorvel/pagetext.h"
 #include "settings/inimodule.h"
 #include "text/typeset.h"
@@ -88,11 +89,15 @@ void makeTxt::readFirstPage(const QString &html) {
     m_title =
         pluginCleanText(collectMatches(html, m_tagTitle, false, library().minimumLength), true);
     const bool anyAuthor = m_author == u"*"_s;
-    if (m_author.isEmpty() || anyAuthor)
+    // A name typed by the user is a pattern of its own; one read from the page is just a name,
+    // and a "(" or "|" in it must not change what the rule picks.
+    QString authorRule = m_author;
+    if (m_author.isEmpty() || anyAuthor) {
         m_author = collectMatches(html, m_tagAuthor, false, library().minimumLength);
-    // The name goes into the rule as it stands, unescaped.
+        authorRule = anyAuthor ? u".*?"_s : norModule::literalRule(m_author);
+    }
     for (QString &rule : m_tagText)
-        rule.replace(kAuthorWord, anyAuthor ? u".*?"_s : m_author);
+        rule.replace(kAuthorWord, authorRule);
     m_author = u"作者："_s + pluginCleanText(m_author, true);
 }
 
