@@ -8,7 +8,13 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <system_error>
 
 using namespace Qt::StringLiterals;
 
@@ -32,12 +38,69 @@ bool saveBytes(const QString &path, const QByteArray &bytes, QString *error) {
     return false;
 }
 
+// Writes a file at path through write(path, error).
+using FileWriter = std::function<bool(const QString &path, QString *error)>;
+
+// A name for a new file in folder that nothing uses: a link planted there would otherwise be
+// followed by the write. Short, whatever the book's name, so that it always fits.
+QString unusedNameIn(const QString &folder) {
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const QString candidate =
+            folder + u"/.kestrelon-%1.part"_s.arg(QRandomGenerator::global()->generate64(), 16, 16,
+                                                  QChar(u'0'));
+        const QFileInfo info(candidate);
+        if (!info.exists() && !info.isSymLink())
+            return candidate;
+    }
+    return {};
+}
+
+// Puts a new regular file in the place of the symbolic link at path. The file is written whole
+// under a name of its own beside the link and then renamed over it: the rename replaces the link
+// itself, so its target is neither written nor changed, and a failed write leaves the link as it
+// was.
+bool replaceLink(const QString &path, const FileWriter &write, QString *error) {
+    const QString part = unusedNameIn(QFileInfo(path).absolutePath());
+    if (part.isEmpty()) {
+        *error = u"无法写入文件 %1：找不到可用的临时文件名"_s.arg(path);
+        return false;
+    }
+    if (!write(part, error)) {
+        QFile::remove(part);
+        return false;
+    }
+    std::error_code failed;
+    std::filesystem::rename(QFileInfo(part).filesystemFilePath(),
+                            QFileInfo(path).filesystemFilePath(), failed);
+    if (failed) {
+        QFile::remove(part);
+        *error = u"无法写入文件 %1：%2"_s.arg(path, QString::fromStdString(failed.message()));
+        return false;
+    }
+    return true;
+}
+
+// Control characters: C0, DEL and C1. A terminal or a file manager would act on them.
+bool isControl(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || (u >= 0x7F && u <= 0x9F);
+}
+
 } // namespace
 
 QString bookFilePath(const QString &folder, const QString &title, const QString &suffix) {
     QString name = title;
     for (const QChar c : u"\\/:<>|?*\" "_s)
         name.remove(c);
+    name.removeIf(isControl);
+    // A leading "." hides the file; a leading "-" makes its name read as an option by the
+    // programs it is handed to.
+    qsizetype start = 0;
+    while (start < name.size() && (name.at(start) == u'.' || name.at(start) == u'-'))
+        ++start;
+    name.remove(0, start);
+    if (name.isEmpty())
+        name = u"书名未知"_s;
     // A file name holds at most 255 bytes; a longer title is cut at a character boundary so that
     // the book is still written.
     constexpr qsizetype kMaxNameBytes = 255;
@@ -52,23 +115,35 @@ bool writeBook(const QString &text, const BookOutline &outline, const JobInputs 
     const QString path =
         bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
     const QFileInfo existing(path);
-    if (existing.exists() || existing.isSymLink()) {
+    const bool link = existing.isSymLink();
+    if (existing.exists() || link) {
         if (!view.confirmReplace(path))
             return true;
-        // The user agreed to replace it: a read-only file may go too.
-        if (existing.isFile())
+        // The user agreed to replace it: a read-only file may go too. A link's target is not
+        // the book and keeps its permissions.
+        if (existing.isFile() && !link)
             QFile::setPermissions(path,
                                   existing.permissions() | QFile::WriteOwner | QFile::WriteUser);
     }
     QString reason;
     bool written = false;
+    FileWriter write;
+    std::optional<QByteArray> bytes;
     if (epub) {
-        const auto bytes =
-            epubBook(outline, inputs.contentsUrl, QDateTime::currentDateTimeUtc(), &reason);
-        written = bytes && saveBytes(path, *bytes, &reason);
+        bytes = epubBook(outline, inputs.contentsUrl, QDateTime::currentDateTimeUtc(), &reason);
+        if (bytes)
+            write = [&bytes](const QString &at, QString *error) {
+                return saveBytes(at, *bytes, error);
+            };
     } else {
-        written = charset::writeTextFile(text, inputs.encoding, path, &reason);
+        write = [&](const QString &at, QString *error) {
+            return charset::writeTextFile(text, inputs.encoding, at, error);
+        };
     }
+    // Both writers save through QSaveFile, which resolves a link and replaces its target; a link
+    // is renamed over instead.
+    if (write)
+        written = link ? replaceLink(path, write, &reason) : write(path, &reason);
     if (!written)
         view.noteFailure(reason);
     return written;

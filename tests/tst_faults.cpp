@@ -1,14 +1,18 @@
 // Faults a hostile or broken world brings, through kestrelon-cli against a loopback site: full
-// disks, huge pages, error answers, endless page chains, runaway scripts, a trickling server and
-// a title too long for a file name. Each row states the exit status, a time bound and what must
-// stand byte for byte afterwards.
+// disks, huge pages, error answers, endless page chains, runaway scripts, a trickling server,
+// titles no file name can take as they are, a link in the book's place, a half-written site
+// section, a plug-in name that leaves plug_ins, a damaged response cache and a chapter of binary
+// junk. Each row states the exit status, a time bound and what must stand byte for byte
+// afterwards.
 
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +28,13 @@ namespace {
 
 const QString I = u"\u3000\u3000"_s;
 const QString N = u"\r\n"_s;
+
+// The exit status of a book written, whether or not chapters without text are reported (0, 4).
+constexpr int kWritten = -1;
+// bookTail of a book whose text is not looked at.
+const QString kAnyText = u"*"_s;
+// What no row may end with: a rule that fails on a page it merely does not match.
+const QString kLimitMessage = u"超出匹配上限"_s;
 
 QByteArray contentsPage(const QString &title, int chapters, const QString &extra = QString()) {
     QString page = u"<html><head>%1</head><body><h1>%2</h1>"_s.arg(extra, title);
@@ -93,6 +104,26 @@ void TestFaults::initTestCase() {
     serveBook(u"pingpong"_s, u"往返之书"_s, {chapterPage(u"甲页。"_s, u"1_2.html"_s)});
     m_site.serve(u"/pingpong/1_2.html"_s, {.body = chapterPage(u"乙页。"_s, u"1.html"_s)});
     serveBook(u"title"_s, QString(134, QChar(0x957F)), {chapterPage(u"长题之书的正文。"_s)});
+    serveBook(u"control"_s, u"-.控\u0001制\u001F之\u007F书"_s, {chapterPage(u"正文。"_s)});
+    // Declared, as a page whose first characters are controls would otherwise read as binary.
+    m_site.serve(u"/nameless/"_s,
+                 {.body = contentsPage(u".-\u0007*?"_s, 1, u"<meta charset=\"gbk\">"_s)});
+    m_site.serve(u"/nameless/1.html"_s, {.body = chapterPage(u"正文。"_s)});
+
+    // Two bytes apiece: read as UTF-16 (the zero byte says so), they hold lone surrogates.
+    QRandomGenerator random(2024);
+    QByteArray junk(2000, '\0');
+    random.fillRange(reinterpret_cast<quint32 *>(junk.data()), junk.size() / 4);
+    junk[0] = '\0';
+    serveBook(u"junk"_s, u"乱码之书"_s, {junk});
+
+    // gzip throughout, as real sites send it; the second chapter fails once, so that a first
+    // run leaves a cache behind.
+    m_site.serve(u"/cached/"_s, {.body = contentsPage(u"缓存之书"_s, 2), .gzip = true});
+    m_site.serve(u"/cached/1.html"_s, {.body = chapterPage(u"第一章正文。"_s), .gzip = true});
+    m_site.serve(
+        u"/cached/2.html"_s,
+        {.body = chapterPage(u"第二章正文。"_s), .gzip = true, .failFirst = 1, .failStatus = 500});
 
     // 24 MB of text in one chapter: far past what a fixed match limit lets a lazy capture take.
     QString huge;
@@ -131,10 +162,15 @@ void TestFaults::initTestCase() {
 }
 
 void TestFaults::faults_data() {
-    QTest::addColumn<QString>("book");     // the book's folder on the site
-    QTest::addColumn<QString>("fullDisk"); // "shelf" or "settings": that folder is full
+    QTest::addColumn<QString>("book"); // the book's folder on the site
+    // "full shelf", "full settings": that folder is full; "link", "link, keep", "link, epub": the
+    // book's name is a link to a read-only file elsewhere; "no title rule": the section's
+    // tagTitle is empty; "plug-in outside": the section names a plug-in by a path; "cut cache":
+    // a first run with --resume fails, its cache entries are cut short and the run is repeated.
+    QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("seconds");      // the run ends within this
+    QTest::addColumn<QString>("bookFile"); // the book's file name, when it matters
     QTest::addColumn<QString>("bookText"); // what the book file holds ("" none is written)
     QTest::addColumn<QString>("bookTail"); // for a huge book: how it ends
 
@@ -142,52 +178,75 @@ void TestFaults::faults_data() {
                           N + I + u"第一章正文。"_s + N + N + I + u"第2章"_s + N + N + I +
                           u"第二章正文。"_s;
     QTest::newRow("full disk: the old book stays")
-        << u"plain"_s << u"shelf"_s << 1 << 60 << QString() << QString();
+        << u"plain"_s << u"full shelf"_s << 1 << 60 << QString() << QString() << QString();
     QTest::newRow("full disk under the settings file: it stays, the job goes on")
-        << u"plain"_s << u"settings"_s << 0 << 60 << plain << QString();
+        << u"plain"_s << u"full settings"_s << 0 << 60 << QString() << plain << QString();
     QTest::newRow("24 MB chapter")
-        << u"huge"_s << QString() << 0 << 120 << QString() << u"尾声标记"_s;
-    QTest::newRow("404 chapter") << u"status404"_s << QString() << 1 << 60 << QString()
+        << u"huge"_s << QString() << 0 << 120 << QString() << QString() << u"尾声标记"_s;
+    QTest::newRow("404 chapter") << u"status404"_s << QString() << 1 << 60 << QString() << QString()
                                  << QString();
-    QTest::newRow("500 chapter") << u"status500"_s << QString() << 1 << 60 << QString()
+    QTest::newRow("500 chapter") << u"status500"_s << QString() << 1 << 60 << QString() << QString()
                                  << QString();
     QTest::newRow("tagNext to the page itself")
-        << u"selfloop"_s << QString() << 0 << 60
+        << u"selfloop"_s << QString() << 0 << 60 << QString()
         << I + u"自环之书"_s + N + I + u"作者：佚名"_s + N + N + I + u"第1章"_s + N + N + I +
                u"只此一页。"_s
         << QString();
     QTest::newRow("two pages linking to each other")
-        << u"pingpong"_s << QString() << 0 << 60
+        << u"pingpong"_s << QString() << 0 << 60 << QString()
         << I + u"往返之书"_s + N + I + u"作者：佚名"_s + N + N + I + u"第1章"_s + N + N + I +
                u"甲页。"_s + N + I + u"乙页。"_s
         << QString();
     QTest::newRow("forty runaway script links")
-        << u"scripts"_s << QString() << 1 << 40 << QString() << QString();
+        << u"scripts"_s << QString() << 1 << 40 << QString() << QString() << QString();
     QTest::newRow("trickling chapter")
-        << u"trickle"_s << QString() << 1 << 100 << QString() << QString();
+        << u"trickle"_s << QString() << 1 << 100 << QString() << QString() << QString();
     QTest::newRow("title of 400 bytes")
-        << u"title"_s << QString() << 0 << 60
+        << u"title"_s << QString() << 0 << 60 << QString()
         << I + QString(134, QChar(0x957F)) + N + I + u"作者：佚名"_s + N + N + I + u"第1章"_s + N +
                N + I + u"长题之书的正文。"_s
         << QString();
+    QTest::newRow("title with control characters and a leading dot and dash")
+        << u"control"_s << QString() << 0 << 60 << u"控制之书.txt"_s << QString() << kAnyText;
+    QTest::newRow("title of nothing a file name keeps")
+        << u"nameless"_s << QString() << 0 << 60 << u"书名未知.txt"_s << QString() << kAnyText;
+    QTest::newRow("a link in the book's place is replaced, its read-only target untouched")
+        << u"plain"_s << u"link"_s << 0 << 60 << u"平常之书.txt"_s << plain << QString();
+    QTest::newRow("a link in the book's place kept on request")
+        << u"plain"_s << u"link, keep"_s << 0 << 60 << QString() << QString() << QString();
+    QTest::newRow("a link in the EPUB book's place is replaced, its target untouched")
+        << u"plain"_s << u"link, epub"_s << 0 << 60 << QString() << QString() << QString();
+    QTest::newRow("an empty title rule leaves the section as it was")
+        << u"plain"_s << u"no title rule"_s << 3 << 60 << QString() << QString() << QString();
+    QTest::newRow("a plug-in name that leaves plug_ins is refused")
+        << u"plain"_s << u"plug-in outside"_s << 1 << 60 << QString() << QString() << QString();
+    QTest::newRow("cached pages cut short are fetched again")
+        << u"cached"_s << u"cut cache"_s << 0 << 60 << u"缓存之书.txt"_s
+        << I + u"缓存之书"_s + N + I + u"作者：佚名"_s + N + N + I + u"第1章"_s + N + N + I +
+               u"第一章正文。"_s + N + N + I + u"第2章"_s + N + N + I + u"第二章正文。"_s
+        << QString();
+    QTest::newRow("a chapter of random bytes has no text, and no rule fails on it")
+        << u"junk"_s << QString() << kWritten << 60 << u"乱码之书.txt"_s << QString() << kAnyText;
 }
 
 void TestFaults::faults() {
     QFETCH(QString, book);
-    QFETCH(QString, fullDisk);
+    QFETCH(QString, setup);
     QFETCH(int, exitCode);
     QFETCH(int, seconds);
+    QFETCH(QString, bookFile);
     QFETCH(QString, bookText);
     QFETCH(QString, bookTail);
 
     QTemporaryDir shelfDir;
     QTemporaryDir settingsDir;
+    QTemporaryDir cacheDir; // the program's XDG cache folder
     std::unique_ptr<FullDisk> disk;
-    if (!fullDisk.isEmpty()) {
+    if (setup.startsWith(u"full "_s)) {
         if (::geteuid() != 0)
             QSKIP("a full file system needs a tmpfs mount, which needs root");
-        disk = std::make_unique<FullDisk>(fullDisk == u"shelf"_s ? shelfDir.path()
-                                                                 : settingsDir.path());
+        disk = std::make_unique<FullDisk>(setup == u"full shelf"_s ? shelfDir.path()
+                                                                   : settingsDir.path());
         if (!disk->mounted())
             QSKIP("this machine refuses a tmpfs mount");
     }
@@ -195,44 +254,107 @@ void TestFaults::faults() {
     const QString settings = settingsDir.filePath(u"Kestrelon.ini"_s);
     QVERIFY(support::writeBytes(
         settings,
-        support::gbk(u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\n"
-                     u"tagChapter=<li><a href=\"(.*?)\">(.*?)</a></li>\r\n"
-                     u"tagText=<div id=\"content\">(.*?)</div>\r\n"
-                     u"tagNext=<a class=\"next\" href=\"(.*?)\">\r\n"_s.arg(m_site.port()))));
+        support::gbk(
+            u"[127.0.0.1:%1]\r\n%2tagTitle=%3\r\n"
+            u"tagChapter=<li><a href=\"(.*?)\">(.*?)</a></li>\r\n"
+            u"tagText=<div id=\"content\">(.*?)</div>\r\n"
+            u"tagNext=<a class=\"next\" href=\"(.*?)\">\r\n"_s.arg(m_site.port())
+                .arg(setup == u"plug-in outside"_s ? u"plugins=../../x/evil\r\n"_s : QString(),
+                     setup == u"no title rule"_s ? QString() : u"<h1>(.*?)</h1>"_s))));
     // A book already on the shelf: a failed write must leave it as it was.
     const QString oldBook = shelfDir.filePath(u"平常之书.txt"_s);
-    if (fullDisk == u"shelf"_s)
+    if (setup == u"full shelf"_s)
         QVERIFY(support::writeBytes(oldBook, "the old book"));
     if (disk)
         disk->fill();
     const QByteArray settingsBefore = support::readBytes(settings);
+    // Someone else's read-only file, linked to under the book's name.
+    const QString victim = settingsDir.filePath(u"victim.txt"_s);
+    const QString link =
+        shelfDir.filePath(setup == u"link, epub"_s ? u"平常之书.epub"_s : u"平常之书.txt"_s);
+    if (setup.startsWith(u"link"_s)) {
+        QVERIFY(support::writeBytes(victim, "the victim"));
+        QVERIFY(
+            QFile::setPermissions(victim, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(QFile::link(victim, link));
+    }
+
+    QStringList arguments{u"--settings"_s,
+                          settings,
+                          u"--out"_s,
+                          shelfDir.path(),
+                          u"--encoding"_s,
+                          u"utf-8"_s,
+                          setup == u"link, keep"_s ? u"--keep"_s : u"--overwrite"_s};
+    if (setup == u"link, epub"_s)
+        arguments << u"--format"_s << u"epub"_s;
+    if (setup == u"cut cache"_s)
+        arguments << u"--resume"_s;
+    arguments << m_site.url(u"/%1/"_s.arg(book));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"XDG_CACHE_HOME"_s, cacheDir.path());
+    QProcess cli;
+    cli.setProcessEnvironment(environment);
+
+    if (setup == u"cut cache"_s) {
+        cli.start(QStringLiteral(KESTRELON_CLI), arguments);
+        QVERIFY(cli.waitForFinished(seconds * 1000));
+        QCOMPARE(cli.exitCode(), 1);
+        // Every page the failed run kept, cut short.
+        int entries = 0;
+        QDirIterator kept(cacheDir.path(), QDir::Files, QDirIterator::Subdirectories);
+        while (kept.hasNext()) {
+            QFile entry(kept.next());
+            QVERIFY(entry.resize(entry.size() / 2));
+            ++entries;
+        }
+        QVERIFY(entries > 0);
+    }
 
     QElapsedTimer took;
     took.start();
-    QProcess cli;
-    cli.start(QStringLiteral(KESTRELON_CLI),
-              {u"--settings"_s, settings, u"--out"_s, shelfDir.path(), u"--encoding"_s, u"utf-8"_s,
-               u"--overwrite"_s, m_site.url(u"/%1/"_s.arg(book))});
+    cli.start(QStringLiteral(KESTRELON_CLI), arguments);
     QVERIFY(cli.waitForFinished(seconds * 1000));
     QVERIFY2(took.elapsed() < seconds * 1000, qPrintable(QString::number(took.elapsed())));
-    QVERIFY2(cli.exitCode() == exitCode, cli.readAllStandardError().constData());
+    const QString errors = QString::fromUtf8(cli.readAllStandardError());
+    if (exitCode == kWritten)
+        QVERIFY2(cli.exitCode() == 0 || cli.exitCode() == 4, qPrintable(errors));
+    else
+        QVERIFY2(cli.exitCode() == exitCode, qPrintable(errors));
+    QVERIFY2(!errors.contains(kLimitMessage), qPrintable(errors));
 
-    QStringList books = QDir(shelfDir.path()).entryList({u"*.txt"_s}, QDir::Files);
-    if (fullDisk == u"shelf"_s) {
+    QStringList books = QDir(shelfDir.path()).entryList({u"*.txt"_s}, QDir::Files | QDir::Hidden);
+    if (setup == u"full shelf"_s) {
         QCOMPARE(support::readBytes(oldBook), QByteArray("the old book"));
         books.removeAll(u"平常之书.txt"_s);
     }
-    if (fullDisk == u"settings"_s)
+    if (setup == u"full settings"_s || setup == u"no title rule"_s)
         QCOMPARE(support::readBytes(settings), settingsBefore);
+    if (setup == u"plug-in outside"_s)
+        QVERIFY2(errors.contains(u"插件名无效"_s), qPrintable(errors));
+    if (setup.startsWith(u"link"_s)) {
+        QCOMPARE(support::readBytes(victim), QByteArray("the victim"));
+        // (The "user" bits say what this user may do, and root may write anything.)
+        QVERIFY(!(QFile::permissions(victim) &
+                  (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)));
+        const bool kept = setup == u"link, keep"_s;
+        QCOMPARE(QFileInfo(link).isSymLink(), kept);
+        if (kept)
+            books.removeAll(QFileInfo(link).fileName());
+        if (setup == u"link, epub"_s)
+            QVERIFY(support::readBytes(link).startsWith("PK"));
+    }
     if (bookText.isEmpty() && bookTail.isEmpty()) {
         QVERIFY2(books.isEmpty(), qPrintable(books.join(u", "_s)));
         return;
     }
     QCOMPARE(books.size(), 1);
+    if (!bookFile.isEmpty())
+        QCOMPARE(books.first(), bookFile);
     const QString text = QString::fromUtf8(support::readBytes(shelfDir.filePath(books.first())));
     if (!bookText.isEmpty())
         QCOMPARE(text, bookText); // the byte-order mark is read as such
-    else
+    else if (bookTail != kAnyText)
         QVERIFY(text.endsWith(bookTail));
 }
 
