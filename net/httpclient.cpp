@@ -39,7 +39,7 @@ HttpResult HttpClient::get(const QString &url, const QString &cookie, HttpEvents
 void HttpClient::start(const QString &url, const QString &cookie, HttpEvents *events) {
     if (!m_multi || m_request)
         return;
-    m_request = std::make_unique<HttpRequest>(m_handle, url, cookie, m_limits, events);
+    m_request = std::make_unique<HttpRequest>(m_handle, url, cookie, m_limits, events, m_origin);
     if (curl_multi_add_handle(m_multi, m_handle) != CURLM_OK) {
         m_request.reset();
         return;

@@ -72,9 +72,17 @@ public:
 
     const TransferLimits &limits() const { return m_limits; }
 
+    // The page the requests from now on are made for, as a job's contents-page address. When its
+    // host is public, every connection of every request must go to a public address: text from
+    // a public site cannot make the program reach this machine or a private network. Empty (the
+    // default) allows every address.
+    void setOrigin(const QString &pageUrl) { m_origin = pageUrl; }
+    const QString &origin() const { return m_origin; }
+
 private:
     CURL *m_handle = nullptr;
     CURLM *m_multi = nullptr; // drives the one handle, as curl_easy_perform would
     std::unique_ptr<HttpRequest> m_request;
     TransferLimits m_limits;
+    QString m_origin;
 };

@@ -1,5 +1,7 @@
 #include "net/httprequest.h"
 
+#include "net/addressguard.h"
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -20,6 +22,10 @@ bool transientCode(CURLcode code) {
     }
 }
 
+// How much sooner than the whole-request limit a timeout may come and still be that limit's:
+// libcurl's clock and the request's own start a moment apart.
+constexpr qint64 kClockLeewayMs = 100;
+
 // A busy or ailing site answers these; the same request may succeed later.
 bool transientStatus(long status) {
     return status == 429 || (status >= 500 && status <= 599);
@@ -28,15 +34,17 @@ bool transientStatus(long status) {
 } // namespace
 
 HttpRequest::HttpRequest(CURL *handle, const QString &url, const QString &cookie,
-                         const TransferLimits &limits, HttpEvents *events)
+                         const TransferLimits &limits, HttpEvents *events, const QString &origin)
     : m_handle(handle)
     , m_events(events)
     , m_limits(limits) {
+    m_clock.start();
+    m_guard.publicOnly = !addressGuard::privateAllowedFor(origin);
     curl_easy_reset(handle);
     if (!cookie.isEmpty())
         m_headers =
             curl_slist_append(nullptr, QByteArray("cookie: " + cookie.toUtf8()).constData());
-    webTransfer::prepare(handle, url.toUtf8(), limits);
+    webTransfer::prepare(handle, url.toUtf8(), limits, &m_guard);
     curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, m_headers);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, m_errorText);
@@ -56,6 +64,12 @@ HttpRequest::~HttpRequest() {
     curl_easy_setopt(m_handle, CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(m_handle, CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(m_handle, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_RESOLVER_START_FUNCTION, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_RESOLVER_START_DATA, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETFUNCTION, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_OPENSOCKETDATA, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_PREREQFUNCTION, nullptr);
+    curl_easy_setopt(m_handle, CURLOPT_PREREQDATA, nullptr);
     curl_easy_setopt(m_handle, CURLOPT_NOPROGRESS, 1L);
     curl_slist_free_all(m_headers);
 }
@@ -132,6 +146,19 @@ HttpResult HttpRequest::finish(CURLcode code) {
         return result;
     }
     if (code != CURLE_OK) {
+        // A refused address stays refused however often it is asked for.
+        if (!m_guard.refused.isEmpty()) {
+            result.error = addressGuard::refusalMessage(m_guard.refused);
+            return result;
+        }
+        // The whole-request limit ends a request that was making progress all along: a page
+        // that takes this long will take it again. The connect and no-data limits give the same
+        // code, but sooner.
+        if (code == CURLE_OPERATION_TIMEDOUT &&
+            m_clock.elapsed() >= m_limits.totalSeconds * 1000 - kClockLeewayMs) {
+            result.error = u"网页在 %1 秒内没有传完"_s.arg(m_limits.totalSeconds);
+            return result;
+        }
         result.transient = transientCode(code) && !m_tooLarge && !m_tooSlow;
         result.error = m_tooLarge ? u"网页过大"_s
                        : m_tooSlow

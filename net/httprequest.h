@@ -12,10 +12,12 @@
 class HttpRequest {
 public:
     // Resets handle and prepares it for a GET of url, sending only a "cookie" header (when cookie
-    // is not empty). events may be null. The handle must not run another request while this
+    // is not empty). events may be null. origin is the page the request is made for: unless it
+    // may reach private addresses (addressGuard::privateAllowedFor), every connection of the
+    // request must go to a public one. The handle must not run another request while this
     // object lives.
     HttpRequest(CURL *handle, const QString &url, const QString &cookie,
-                const TransferLimits &limits, HttpEvents *events);
+                const TransferLimits &limits, HttpEvents *events, const QString &origin);
     // Leaves the handle holding no pointer into this object.
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
@@ -37,6 +39,8 @@ private:
     CURL *m_handle;
     HttpEvents *m_events;
     TransferLimits m_limits;
+    ConnectGuard m_guard;
+    QElapsedTimer m_clock; // since the request was made, for telling its time limits apart
     curl_slist *m_headers = nullptr;
     char m_errorText[CURL_ERROR_SIZE] = {};
     ResponseHead m_head;

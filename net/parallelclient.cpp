@@ -29,8 +29,8 @@ int ParallelClient::start(const QString &url, const QString &cookie) {
     CURL *handle = m_idle.isEmpty() ? webTransfer::newHandle() : m_idle.takeLast();
     if (!handle)
         return -1;
-    Running running{m_nextId++,
-                    std::make_unique<HttpRequest>(handle, url, cookie, m_limits, nullptr)};
+    Running running{m_nextId++, std::make_unique<HttpRequest>(handle, url, cookie, m_limits,
+                                                              nullptr, m_origin)};
     if (curl_multi_add_handle(m_multi, handle) != CURLM_OK) {
         running.request.reset();
         m_idle.append(handle);

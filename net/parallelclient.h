@@ -35,6 +35,9 @@ public:
 
     int inFlight() const { return int(m_running.size()); }
 
+    // The page the requests started from now on are made for, as HttpClient::setOrigin.
+    void setOrigin(const QString &pageUrl) { m_origin = pageUrl; }
+
 private:
     void collect(QList<std::pair<int, HttpResult>> &ended);
 
@@ -45,6 +48,7 @@ private:
 
     CURLM *m_multi = nullptr;
     TransferLimits m_limits;
+    QString m_origin;
     QList<CURL *> m_idle; // easy handles kept for their settings' sake between requests
     std::unordered_map<CURL *, Running> m_running;
     int m_nextId = 0;

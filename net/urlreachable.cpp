@@ -1,5 +1,6 @@
 #include "net/urlreachable.h"
 
+#include "net/addressguard.h"
 #include "text/charset.h"
 
 #include <curl/curl.h>
@@ -49,8 +50,8 @@ qsizetype candidateLimit(const QString &reference) {
     return charset::narrowLength(reference) + 20;
 }
 
-bool urlReachable(const QString &candidate, const QString &reference,
-                  const TransferLimits &limits) {
+bool urlReachable(const QString &candidate, const QString &reference, const TransferLimits &limits,
+                  const QString &origin) {
     if (charset::narrowLength(candidate) > candidateLimit(reference))
         return false;
 
@@ -61,7 +62,11 @@ bool urlReachable(const QString &candidate, const QString &reference,
     CURL *h = handle.get();
     HeaderState state;
     state.handle = h;
-    webTransfer::prepare(h, candidate.toUtf8(), limits);
+    // The candidate comes from a chapter's text: it may reach private addresses only when the
+    // job's own pages come from there.
+    ConnectGuard guard;
+    guard.publicOnly = !addressGuard::privateAllowedFor(origin.isEmpty() ? reference : origin);
+    webTransfer::prepare(h, candidate.toUtf8(), limits, &guard);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Kestrelon");
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &state);

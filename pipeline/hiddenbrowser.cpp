@@ -2,12 +2,14 @@
 
 #include "net/requestprofile.h"
 
+#include <QAuthenticator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTimer>
 #include <QWebEngineCertificateError>
 #include <QWebEnginePage>
@@ -27,20 +29,38 @@ QString scriptString(const QString &text) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
+// A page whose navigations, a frame's and their redirects included, pass the page's guard
+// before the engine follows them. (The engine shows the guard a redirected request only once it
+// has followed the redirect.)
+class GuardedPage : public QWebEnginePage {
+public:
+    GuardedPage(QWebEngineProfile *profile, QObject *parent)
+        : QWebEnginePage(profile, parent) {}
+
+    RequestGuard *guard = nullptr;
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override {
+        return guard && guard->allows(url);
+    }
+};
+
 // Whether chain verifies for host against the certificate authorities of SSL_CERT_FILE or
-// CURL_CA_BUNDLE; false when neither is set.
+// CURL_CA_BUNDLE; false when neither is set, when the bundle holds no certificate, and when no
+// TLS backend can verify: verify() then finds no error, which must not read as trusted.
 bool trustedByBundle(const QList<QSslCertificate> &chain, const QString &host) {
     const QString bundle = requestProfile::caBundle();
-    if (bundle.isEmpty() || chain.isEmpty())
+    if (bundle.isEmpty() || chain.isEmpty() || QSslSocket::activeBackend().isEmpty() ||
+        !QSslSocket::isFeatureSupported(QSsl::SupportedFeature::CertificateVerification))
         return false;
-    static const bool loaded = [&bundle] {
+    static const qsizetype authorities = [&bundle] {
+        const QList<QSslCertificate> certificates = QSslCertificate::fromPath(bundle);
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setCaCertificates(QSslCertificate::fromPath(bundle));
+        configuration.setCaCertificates(certificates);
         QSslConfiguration::setDefaultConfiguration(configuration);
-        return true;
+        return certificates.size();
     }();
-    Q_UNUSED(loaded);
-    return QSslCertificate::verify(chain, host).isEmpty();
+    return authorities > 0 && QSslCertificate::verify(chain, host).isEmpty();
 }
 
 } // namespace
@@ -49,33 +69,79 @@ QString HiddenBrowser::userAgent() const {
     return m_profile->httpUserAgent();
 }
 
+bool HiddenBrowser::overridesCertificateError(QWebEngineCertificateError::Type type,
+                                              const QList<QSslCertificate> &chain,
+                                              const QString &host) {
+    // The bundle answers for who issued the certificate and nothing else: a revoked, expired,
+    // weakly signed or otherwise doubtful certificate stays refused.
+    return type == QWebEngineCertificateError::CertificateAuthorityInvalid &&
+           trustedByBundle(chain, host);
+}
+
 HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::milliseconds loadLimit)
     : QObject(parent)
     , m_profile(new QWebEngineProfile(this)) // off the record: nothing is kept on disk
-    , m_guard(new RequestGuard(this))
+    , m_profileGuard(new RequestGuard(m_profile))
     , m_layout(layout)
     , m_loadLimit(loadLimit) {
+    // A page that has gone may still have requests under way or on their way (keep-alive ones
+    // from its unload handlers); no page guard answers for them, the profile's does.
+    m_profileGuard->setPolicy(RequestGuard::Policy::PublicInitiators);
+    m_profile->setUrlRequestInterceptor(m_profileGuard);
     createPage();
 }
 
 HiddenBrowser::~HiddenBrowser() {
     // A page must go before its profile.
+    retirePage();
+}
+
+void HiddenBrowser::retirePage() {
+    if (!m_page)
+        return;
+    m_guard->setPolicy(RequestGuard::Policy::BlockAll);
+    m_page->triggerAction(QWebEnginePage::Stop);
+    // The guard is the page's child: it lives until the page is gone, so the engine never asks
+    // a guard that no longer exists.
     delete m_page;
+    m_page = nullptr;
+    m_guard = nullptr;
 }
 
 void HiddenBrowser::createPage() {
-    delete m_page;
-    m_page = new QWebEnginePage(m_profile, this);
+    retirePage();
+    auto *page = new GuardedPage(m_profile, this);
+    m_page = page;
+    m_profileGuard->forgetLookups();
+    m_guard = new RequestGuard(m_page);
+    page->guard = m_guard;
+    m_guard->setPolicy(m_policy, m_origin);
     m_page->setUrlRequestInterceptor(m_guard);
+    m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, m_pageScripts);
     // The engine checks certificates against the system's store; a certificate it doubts is
     // taken only when the bundle named by the environment vouches for it, as for the program's
     // own requests.
     connect(m_page, &QWebEnginePage::certificateError, this, [](QWebEngineCertificateError error) {
-        if (trustedByBundle(error.certificateChain(), error.url().host()))
+        if (overridesCertificateError(error.type(), error.certificateChain(), error.url().host()))
             error.acceptCertificate();
         else
             error.rejectCertificate();
     });
+    // The proxy's credentials come from its address, as libcurl takes them. The engine keeps
+    // credentials that worked; asked again for the same page, they did not, and asking on would
+    // loop.
+    connect(m_page, &QWebEnginePage::proxyAuthenticationRequired, m_page,
+            [answered = false](const QUrl &, QAuthenticator *authenticator,
+                               const QString &proxyHost) mutable {
+                const auto credentials = requestProfile::proxyCredentials(proxyHost);
+                if (!credentials || answered) {
+                    *authenticator = QAuthenticator(); // gives the request up
+                    return;
+                }
+                answered = true;
+                authenticator->setUser(credentials->user);
+                authenticator->setPassword(credentials->password);
+            });
     m_stoppedLoadPending = false;
     if (m_layout == Layout::Skipped) {
         // Hides the document's root as soon as it exists, from a world of its own that the
@@ -95,6 +161,17 @@ void HiddenBrowser::createPage() {
 }
 
 void HiddenBrowser::allow(bool pageScripts, RequestGuard::Policy requests, const QUrl &origin) {
+    const bool wider = RequestGuard::reach(requests, origin) > m_guard->reach();
+    m_pageScripts = pageScripts;
+    m_policy = requests;
+    m_origin = origin;
+    // A page keeps sending for a while what its scripts asked for (a beacon as it is left, a
+    // timer's request): the old page's requests must not be judged by the new task's wider
+    // permissions, so it goes.
+    if (wider) {
+        createPage();
+        return;
+    }
     m_guard->setPolicy(requests, origin);
     m_page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, pageScripts);
 }
@@ -116,6 +193,11 @@ void HiddenBrowser::settleStoppedLoad() {
 }
 
 bool HiddenBrowser::load(const QUrl &url) {
+    allow(true, RequestGuard::Policy::PublicOnly, url);
+    return navigate(url);
+}
+
+bool HiddenBrowser::navigate(const QUrl &url) {
     settleStoppedLoad();
     QEventLoop loop;
     bool finished = false;
@@ -141,7 +223,7 @@ bool HiddenBrowser::load(const QUrl &url) {
 }
 
 bool HiddenBrowser::loadBlank() {
-    return load(QUrl(u"about:blank"_s));
+    return navigate(QUrl(u"about:blank"_s));
 }
 
 std::optional<QString> HiddenBrowser::evaluate(const QString &script) {

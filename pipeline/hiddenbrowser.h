@@ -5,9 +5,12 @@
 
 #include "pipeline/requestguard.h"
 
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 #include <QUrl>
+#include <QWebEngineCertificateError>
 
 #include <chrono>
 #include <optional>
@@ -29,6 +32,8 @@ public:
 
     // Loads url and waits, letting events run, until the top-level load has completed or the
     // limit has passed (the load is then stopped). False when the load failed or was stopped.
+    // The page's scripts run; its requests may not reach this machine or a private network
+    // unless url is there too.
     bool load(const QUrl &url);
 
     // The document's cookie string; nullopt when the page does not answer.
@@ -52,10 +57,22 @@ public:
     // runs apart from the page's own scripts, and also while those are switched off.
     std::optional<QString> evaluate(const QString &script);
 
+    // Whether a certificate the engine doubts is taken: only when its one doubt is the authority
+    // (CertificateAuthorityInvalid) and chain verifies for host against the bundle of
+    // SSL_CERT_FILE or CURL_CA_BUNDLE. Never when the TLS backend cannot verify certificates.
+    static bool overridesCertificateError(QWebEngineCertificateError::Type type,
+                                          const QList<QSslCertificate> &chain, const QString &host);
+
 private:
+    // A new page for the current task's permissions, after the old one has been retired.
     void createPage();
+    // Ends the current page: its guard blocks everything first, so that nothing the page sends
+    // while it stops and goes escapes, and the guard goes with the page.
+    void retirePage();
+    bool navigate(const QUrl &url);
     bool loadBlank();
-    // Page scripts and requests as the task at hand allows them.
+    // Page scripts and requests as the task at hand allows them. A task that may reach more
+    // than the one before gets a new page.
     void allow(bool pageScripts, RequestGuard::Policy requests, const QUrl &origin = QUrl());
     // Lets the finish of a load that was stopped arrive before another load starts, so that it
     // cannot be taken for the new load's.
@@ -63,7 +80,11 @@ private:
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;
-    RequestGuard *m_guard = nullptr;
+    RequestGuard *m_guard = nullptr;        // the page's, a child of it
+    RequestGuard *m_profileGuard = nullptr; // by the requests' initiators, a child of the profile
+    bool m_pageScripts = true;
+    RequestGuard::Policy m_policy = RequestGuard::Policy::BlockAll;
+    QUrl m_origin;
     bool m_stoppedLoadPending = false;
     Layout m_layout;
     std::chrono::milliseconds m_loadLimit;

@@ -1,22 +1,40 @@
 #include "pipeline/renderpage.h"
 
+#include "net/addressguard.h"
 #include "net/httpclient.h"
 #include "pattern/combineurl.h"
 #include "pattern/pattern.h"
 #include "pipeline/hiddenbrowser.h"
 #include "text/charset.h"
 
+#include <QUrl>
+
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace pipeline {
 
-std::optional<QString> siteLabel(const QString &host) {
-    const qsizetype last = host.lastIndexOf(u'.');
-    if (last < 0)
-        return std::nullopt;
-    const qsizetype before = last > 0 ? host.lastIndexOf(u'.', last - 1) : -1;
-    return host.mid(before + 1, last - before - 1);
-}
+namespace {
+
+// The client's requests are made for another page while it lives.
+class OriginScope {
+public:
+    OriginScope(HttpClient &http, const QString &origin)
+        : m_http(http)
+        , m_previous(http.origin()) {
+        m_http.setOrigin(origin);
+    }
+    ~OriginScope() { m_http.setOrigin(m_previous); }
+    OriginScope(const OriginScope &) = delete;
+    OriginScope &operator=(const OriginScope &) = delete;
+
+private:
+    HttpClient &m_http;
+    QString m_previous;
+};
+
+} // namespace
 
 std::optional<QString> fetchScript(const QString &address, HttpClient &http) {
     const HttpResult result = http.get(address, QString(), nullptr);
@@ -36,22 +54,26 @@ QString renderPage(const QString &pageText, const QString &host, const QString &
     const auto tags = norModule::allMatches(page, u"<script[^>]*? src=[^>]*?></script>"_s);
     if (!tags)
         return page;
-    const auto label = siteLabel(host);
-    if (!tags->isEmpty() && label) {
-        for (const norModule::RuleMatch &tag : *tags) {
-            QString source = norModule::regMatch(tag.matched, u"src=(.*?)( |>)"_s);
-            source.remove(u'\'');
-            source.remove(u'"');
-            source = norModule::combineUrl(contentsUrl, source);
-            if (!source.contains(*label, Qt::CaseInsensitive))
-                continue; // another site's script stays a reference
-            const auto script = fetchScript(source, http);
-            if (!script)
-                return page;
-            page.replace(tag.matched, u"<script>"_s + *script + u"</script>"_s);
-        }
+    const QUrl contents(contentsUrl);
+    const QString ownHost = addressGuard::normalisedHost(
+        contents.host().isEmpty() ? QUrl(u"http://"_s + host).host() : contents.host());
+    // The page runs with every inlined script's text, and may send it anywhere: only what the
+    // contents page's own host serves is copied in, and only from public addresses when that
+    // host is public.
+    const OriginScope scope(http, contentsUrl);
+    for (const norModule::RuleMatch &tag : std::as_const(*tags)) {
+        QString source = norModule::regMatch(tag.matched, u"src=(.*?)( |>)"_s);
+        source.remove(u'\'');
+        source.remove(u'"');
+        source = norModule::combineUrl(contentsUrl, source);
+        if (ownHost.isEmpty() || addressGuard::normalisedHost(QUrl(source).host()) != ownHost)
+            continue; // another host's script stays a reference
+        const auto script = fetchScript(source, http);
+        if (!script)
+            return page;
+        page.replace(tag.matched, u"<script>"_s + *script + u"</script>"_s);
     }
-    return browser.buildPage(page, QUrl(contentsUrl)).value_or(page);
+    return browser.buildPage(page, contents).value_or(page);
 }
 
 } // namespace pipeline

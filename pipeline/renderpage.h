@@ -11,12 +11,12 @@ class HttpClient;
 
 namespace pipeline {
 
-// The part of host that marks an address as the site's own: the label before its last dot
-// ("book" for www.book.com, "abc" for abc.com); nullopt for a host without a dot.
-std::optional<QString> siteLabel(const QString &host);
-
-// The page as the hidden browser builds it, with same-site external scripts inlined first. On
-// any failure, the page text as far as it got (scripts inlined so far included).
+// The page as the hidden browser builds it, with the external scripts of the contents page's
+// own host inlined first (hosts compared as addressGuard normalises them; host, the job's
+// "host:port", stands in when contentsUrl has none). The scripts are fetched on behalf of the
+// contents page (HttpClient::setOrigin), so a page from a public site cannot have a private
+// address's answer copied into it, redirects included. On any failure, the page text as far as
+// it got (scripts inlined so far included).
 QString renderPage(const QString &pageText, const QString &host, const QString &contentsUrl,
                    HiddenBrowser &browser, HttpClient &http);
 

@@ -1,26 +1,23 @@
 #include "pipeline/requestguard.h"
 
-#include <QHostAddress>
-#include <QMutex>
+#include "net/addressguard.h"
+#include "net/requestprofile.h"
+
 #include <QWebEngineUrlRequestInfo>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-QMutex g_publicMutex;
-QString g_publicForTesting;
-
-bool publicForTesting(const QString &host) {
-    const QMutexLocker lock(&g_publicMutex);
-    return !g_publicForTesting.isEmpty() &&
-           host.compare(g_publicForTesting, Qt::CaseInsensitive) == 0;
-}
-
 // Schemes that never leave the page: the blank document and inline data.
 bool staysInPage(const QUrl &url) {
     const QString scheme = url.scheme().toLower();
     return scheme == u"about"_s || scheme == u"data"_s || scheme == u"blob"_s;
+}
+
+bool webScheme(const QUrl &url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http"_s || scheme == u"https"_s || scheme == u"ws"_s || scheme == u"wss"_s;
 }
 
 } // namespace
@@ -29,59 +26,94 @@ RequestGuard::RequestGuard(QObject *parent)
     : QWebEngineUrlRequestInterceptor(parent) {}
 
 void RequestGuard::setPolicy(Policy policy, const QUrl &origin) {
-    m_originPrivate = origin.isValid() && isPrivateHost(origin.host());
+    m_originPrivate =
+        origin.isValid() && addressGuard::privateAllowedFor(origin.toString(QUrl::FullyEncoded));
     m_policy = policy;
 }
 
-void RequestGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
-    const QUrl url = info.requestUrl();
-    if (staysInPage(url))
-        return;
-    switch (m_policy.load()) {
+int RequestGuard::reach(Policy policy, const QUrl &origin) {
+    switch (policy) {
+    case Policy::BlockAll:
+        return 0;
+    case Policy::PublicOnly:
+        return origin.isValid() &&
+                       addressGuard::privateAllowedFor(origin.toString(QUrl::FullyEncoded))
+                   ? 2
+                   : 1;
+    case Policy::PublicInitiators:
     case Policy::AllowAll:
         break;
-    case Policy::BlockAll:
-        info.block(true);
-        break;
-    case Policy::PublicOnly:
-        if (!m_originPrivate && isPrivateHost(url.host()))
-            info.block(true);
-        break;
     }
+    return 3;
 }
 
-bool RequestGuard::isPrivateHost(const QString &host) {
-    if (publicForTesting(host))
-        return false;
-    const QString name = host.toLower();
-    if (name == u"localhost"_s || name.endsWith(u".localhost"_s))
-        return true;
-    QHostAddress address;
-    if (!address.setAddress(name))
-        return false; // a name: only its owner's resolver could tell
-    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-        bool mapped = false;
-        const QHostAddress v4(address.toIPv4Address(&mapped));
-        if (mapped)
-            address = v4;
+int RequestGuard::reach() const {
+    switch (m_policy.load()) {
+    case Policy::BlockAll:
+        return 0;
+    case Policy::PublicOnly:
+        return m_originPrivate ? 2 : 1;
+    case Policy::PublicInitiators:
+    case Policy::AllowAll:
+        break;
     }
-    if (address.isLoopback() || address.isNull() || address == QHostAddress::AnyIPv4 ||
-        address == QHostAddress::AnyIPv6)
+    return 3;
+}
+
+bool RequestGuard::allows(const QUrl &url, const QUrl &initiator) {
+    if (staysInPage(url))
         return true;
-    static const QList<std::pair<QHostAddress, int>> privateNets{
-        {QHostAddress(u"0.0.0.0"_s), 8},     {QHostAddress(u"10.0.0.0"_s), 8},
-        {QHostAddress(u"100.64.0.0"_s), 10}, {QHostAddress(u"169.254.0.0"_s), 16},
-        {QHostAddress(u"172.16.0.0"_s), 12}, {QHostAddress(u"192.168.0.0"_s), 16},
-        {QHostAddress(u"fc00::"_s), 7},      {QHostAddress(u"fe80::"_s), 10},
-    };
-    for (const auto &[net, bits] : privateNets) {
-        if (address.isInSubnet(net, bits))
-            return true;
+    switch (m_policy.load()) {
+    case Policy::AllowAll:
+        return true;
+    case Policy::BlockAll:
+        return false;
+    case Policy::PublicOnly:
+        return m_originPrivate || !reachesPrivate(url);
+    case Policy::PublicInitiators:
+        return !webScheme(initiator) ||
+               addressGuard::privateAllowedFor(initiator.toString(QUrl::FullyEncoded)) ||
+               !reachesPrivate(url);
     }
     return false;
 }
 
+void RequestGuard::interceptRequest(QWebEngineUrlRequestInfo &info) {
+    if (!allows(info.requestUrl(), info.initiator()))
+        info.block(true);
+}
+
+bool RequestGuard::reachesPrivate(const QUrl &url) {
+    // The engine sees names, not the addresses it connects to: a name is looked up here too.
+    // Through the proxy, the proxy connects, and the name is all there is to judge.
+    return !webScheme(url) || addressGuard::isPrivateHost(url.host()) ||
+           (requestProfile::direct(url) && resolvesPrivately(url.host()));
+}
+
+void RequestGuard::forgetLookups() {
+    const QMutexLocker lock(&m_lookupMutex);
+    m_lookups.clear();
+}
+
+bool RequestGuard::resolvesPrivately(const QString &host) {
+    const QString name = addressGuard::normalisedHost(host);
+    {
+        const QMutexLocker lock(&m_lookupMutex);
+        const auto known = m_lookups.constFind(name);
+        if (known != m_lookups.cend())
+            return *known;
+    }
+    // Looked up without the lock: the engine may ask about other names meanwhile.
+    const bool isPrivate = addressGuard::resolvesPrivately(name);
+    const QMutexLocker lock(&m_lookupMutex);
+    m_lookups.insert(name, isPrivate);
+    return isPrivate;
+}
+
+bool RequestGuard::isPrivateHost(const QString &host) {
+    return addressGuard::isPrivateHost(host);
+}
+
 void RequestGuard::treatAsPublicForTesting(const QString &host) {
-    const QMutexLocker lock(&g_publicMutex);
-    g_publicForTesting = host;
+    addressGuard::treatAsPublicForTesting(host);
 }

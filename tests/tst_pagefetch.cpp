@@ -1,7 +1,12 @@
 // Fetching a job's pages through the real client, browser and script engine against a loopback
-// site: cookies, character sets per page kind, progress and speed, and contents pages that their
-// site builds with scripts. (tst_cli's demo site serves every page gzip-compressed.)
+// site: cookies, character sets per page kind, progress and speed, contents pages that their
+// site builds with scripts, and what a page from a public site cannot make the program reach.
+// (tst_cli's demo site serves every page gzip-compressed.)
+//
+// The "public" site is 127.0.0.1, counted as public through treatAsPublicForTesting; the private
+// services listen on 127.0.0.2, and as root on a name that /etc/hosts points there.
 
+#include "net/urlreachable.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/hiddenbrowser.h"
 #include "pipeline/pagefetch.h"
@@ -12,9 +17,14 @@
 #include "tests/support/testfiles.h"
 #include "text/charset.h"
 
+#include <QHostInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <httplib.h>
+
+#include <unistd.h>
 
 #include <mutex>
 
@@ -68,6 +78,14 @@ struct Fixture {
     }
 };
 
+constexpr char kHostsName[] = "kestrelon-guard.test";
+
+// While it lives, 127.0.0.1 counts as a public address.
+struct PublicLoopback {
+    PublicLoopback() { RequestGuard::treatAsPublicForTesting(u"127.0.0.1"_s); }
+    ~PublicLoopback() { RequestGuard::treatAsPublicForTesting(QString()); }
+};
+
 } // namespace
 
 class TestPageFetch : public QObject {
@@ -95,7 +113,7 @@ private slots:
 
         m_site.serve(u"/scripted/index.html"_s,
                      {.body = "<html><head><script src=\"/js/list.js\"></script>"
-                              "<script src=\"http://cdn.invalid/lib.js\"></script></head><body>"
+                              "<script src=\"http://127.0.0.3:9/lib.js\"></script></head><body>"
                               "<script>document.write('<h1>' + bookTitle() + '</h1>');</script>"
                               "<ul><script>writeChapters();</script></ul></body></html>"});
         m_site.serve(u"/js/list.js"_s,
@@ -107,7 +125,62 @@ private slots:
                                 const std::lock_guard lock(m_beaconMutex);
                                 m_beacons.append(QString::fromStdString(req.path));
                             });
+        // The page a guard row loads, and a script that leads to the private service.
+        m_site.server().Get("/guard/page",
+                            [this](const httplib::Request &, httplib::Response &res) {
+                                const std::lock_guard lock(m_beaconMutex);
+                                res.set_content(m_guardPage.toStdString(), "text/html");
+                            });
+        m_site.server().Get("/js/away.js",
+                            [this](const httplib::Request &, httplib::Response &res) {
+                                res.set_redirect(privateUrl(u"/secret.js"_s).toStdString());
+                            });
+        // A page that arrives steadily, ten bytes every fifth of a second, for a minute.
+        m_site.server().Get("/trickle", [](const httplib::Request &, httplib::Response &res) {
+            res.set_chunked_content_provider(
+                "text/html", [](size_t offset, httplib::DataSink &sink) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    if (offset >= 3000)
+                        sink.done();
+                    return offset >= 3000 || sink.write("0123456789", 10);
+                });
+        });
         QVERIFY(m_site.start());
+
+        // The private service: everything it is asked for is a beacon, answered with a secret.
+        m_private.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &) {
+            const std::lock_guard lock(m_beaconMutex);
+            m_beacons.append(u"private:"_s + QString::fromStdString(req.path));
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+        m_private.Get(".*", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("var secret = 'PRIVATE-SECRET';", "application/javascript");
+        });
+        m_privatePort = m_private.bind_to_any_port("127.0.0.2");
+        QVERIFY(m_privatePort > 0);
+        m_privateThread = std::thread([this] { m_private.listen_after_bind(); });
+
+        // As root, a name that resolves to the private service.
+        if (::geteuid() == 0) {
+            const QByteArray hosts = support::readBytes(u"/etc/hosts"_s);
+            m_hostsLine = "127.0.0.2 " + QByteArray(kHostsName) + '\n';
+            if (!hosts.contains(m_hostsLine) &&
+                !support::writeBytes(u"/etc/hosts"_s,
+                                     hosts + (hosts.endsWith('\n') ? "" : "\n") + m_hostsLine))
+                m_hostsLine.clear();
+        }
+    }
+
+    void cleanupTestCase() {
+        m_private.stop();
+        if (m_privateThread.joinable())
+            m_privateThread.join();
+        if (!m_hostsLine.isEmpty()) {
+            // Only this line goes: others may have changed the file meanwhile.
+            QByteArray hosts = support::readBytes(u"/etc/hosts"_s);
+            hosts.replace(m_hostsLine, QByteArray());
+            support::writeBytes(u"/etc/hosts"_s, hosts);
+        }
     }
 
     void cookieTravelsWithEveryRequestOfAJob() {
@@ -176,7 +249,99 @@ private slots:
         QVERIFY(page.contains(u"<li><a href=\"1.html\">Chapter 1</a></li></ul>"_s));
         // The site's own script was copied into the page; the other site's stays a reference.
         QVERIFY(!page.contains(u"src=\"/js/list.js\""_s));
-        QVERIFY(page.contains(u"<script src=\"http://cdn.invalid/lib.js\"></script>"_s));
+        QVERIFY(page.contains(u"<script src=\"http://127.0.0.3:9/lib.js\"></script>"_s));
+    }
+
+    // A public site's contents page gets only its own host's scripts inlined, and never from a
+    // private address. (What was refused, the browser then refuses to fetch as well.)
+    void scriptsInlinedFromTheOwnHostOnly_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("inlined");
+        QTest::newRow("the own host's script") << u"/js/list.js"_s << true;
+        QTest::newRow("the own host's script redirected to a private address")
+            << u"/js/away.js"_s << false;
+        QTest::newRow("another host's script whose address holds the site's label")
+            << u"PRIVATE/0/list.js"_s << false;
+    }
+
+    void scriptsInlinedFromTheOwnHostOnly() {
+        QFETCH(QString, source);
+        QFETCH(bool, inlined);
+        source.replace(u"PRIVATE"_s, privateUrl(QString()));
+        const PublicLoopback publicSite;
+        {
+            const std::lock_guard lock(m_beaconMutex);
+            m_beacons.clear();
+            // The tag's type keeps the browser that loads the page for its cookie from fetching
+            // the script: the row is about what the program copies into the page.
+            m_guardPage =
+                u"<html><head><script type=\"text/x-inlined\" src=\"%1\"></script></head><body>"
+                u"<script>document.write(typeof bookTitle);</script></body></html>"_s.arg(source)
+                    .toUtf8();
+        }
+        Fixture fixture;
+        fixture.job.rules.tagHtml = u"1"_s;
+        fixture.job.host = u"127.0.0.1:%1"_s.arg(m_site.port());
+        fixture.run(m_site.url(u"/guard/page"_s));
+        QCOMPARE(fixture.steps.pages.size(), 1);
+        const QString page = fixture.steps.pages.first();
+        QCOMPARE(page.contains(u"function bookTitle()"_s), inlined);
+        QVERIFY(!page.contains(u"PRIVATE-SECRET"_s));
+        const std::lock_guard lock(m_beaconMutex);
+        QVERIFY2(m_beacons.isEmpty(), qPrintable(m_beacons.join(u' ')));
+    }
+
+    // Every connection of a public site's job goes to a public address, whatever the address
+    // says and wherever a redirect leads; a job from this machine reaches what it likes. The
+    // whole-request limit ends a page that arrives too slowly. Neither is worth a retry.
+    void requestsOfAJob_data() {
+        QTest::addColumn<QString>("origin"); // the contents page, "" for none
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<long>("totalSeconds");
+        QTest::addColumn<QString>("error"); // "" for success
+        const QString publicSite = m_site.url(u"/plain/index.html"_s);
+        const QString refused = u"拒绝访问本机或内网地址：%1"_s;
+        QTest::newRow("the public site itself") << publicSite << publicSite << 300L << QString();
+        QTest::newRow("a private address")
+            << publicSite << privateUrl(u"/x"_s) << 300L << refused.arg(u"127.0.0.2"_s);
+        QTest::newRow("a redirect to a private address")
+            << publicSite << m_site.url(u"/js/away.js"_s) << 300L << refused.arg(u"127.0.0.2"_s);
+        QTest::newRow("localhost with a trailing dot")
+            << publicSite << m_site.url(u"/plain/index.html"_s, u"localhost."_s) << 300L
+            << refused.arg(u"localhost"_s);
+        QTest::newRow("a name that resolves to a private address")
+            << publicSite << privateUrl(u"/x"_s, QString::fromLatin1(kHostsName)) << 300L
+            << refused.arg(u"127.0.0.2"_s);
+        QTest::newRow("a job from this machine")
+            << m_site.url(u"/"_s, u"localhost"_s) << privateUrl(u"/x"_s) << 300L << QString();
+        QTest::newRow("no job") << QString() << privateUrl(u"/x"_s) << 300L << QString();
+        QTest::newRow("the whole-request limit")
+            << QString() << m_site.url(u"/trickle"_s) << 2L << u"网页在 2 秒内没有传完"_s;
+    }
+
+    void requestsOfAJob() {
+        QFETCH(QString, origin);
+        QFETCH(QString, url);
+        QFETCH(long, totalSeconds);
+        QFETCH(QString, error);
+        if (url.contains(QString::fromLatin1(kHostsName)) && m_hostsLine.isEmpty())
+            QSKIP("needs root to add a name to /etc/hosts");
+        const PublicLoopback publicSite;
+        clearBeacons();
+        HttpClient http{TransferLimits{5, 5, 1, 60, totalSeconds}};
+        http.setOrigin(origin);
+        const HttpResult result = http.get(url, QString(), nullptr);
+        QCOMPARE(result.error, error);
+        QCOMPARE(result.ok, error.isEmpty());
+        QVERIFY(!result.transient);
+        if (result.ok)
+            return;
+        // Refused before a single byte went to the private service.
+        const std::lock_guard lock(m_beaconMutex);
+        QCOMPARE(m_beacons, QStringList());
+        // The probe for a chapter's further pages is held to the same rule.
+        if (totalSeconds == 300)
+            QVERIFY(!norModule::urlReachable(url, url, {}, origin));
     }
 
     // What a hidden browser may fetch: nothing while it converts chapter HTML (no script of the
@@ -215,10 +380,134 @@ private slots:
         QCOMPARE(m_beacons, beacons);
     }
 
+    // What a page from a public site may not reach, whether the browser loads it for its cookie
+    // or builds it, and whatever it sends as it is left for a page that may reach more. (SITE
+    // stands for the public site's port, PRIVATE for the private service's.)
+    void publicPageReachesNothingPrivate_data() {
+        QTest::addColumn<QString>("task"); // load, build, or load and then move on
+        QTest::addColumn<QString>("html");
+        QTest::newRow("cookie load: fetch to localhost.")
+            << u"load"_s << u"<script>fetch('http://localhost.:SITE/beacon/fetch');</script>"_s;
+        QTest::newRow("cookie load: WebSocket to a name under localhost.")
+            << u"load"_s
+            << u"<script>new WebSocket('ws://foo.localhost.:SITE/beacon/ws');</script>"_s;
+        QTest::newRow("cookie load: iframe from a private address")
+            << u"load"_s << u"<iframe src=\"http://127.0.0.2:PRIVATE/beacon/iframe\"></iframe>"_s;
+        QTest::newRow("cookie load: iframe redirected to a private address")
+            << u"load"_s << u"<iframe src=\"/js/away.js\"></iframe>"_s;
+        QTest::newRow("cookie load: image from a name that resolves to a private address")
+            << u"load"_s
+            << u"<img src=\"http://%1:PRIVATE/beacon/hosts\">"_s.arg(QLatin1String(kHostsName));
+        QTest::newRow("built page: fetch to localhost.")
+            << u"build"_s << u"<script>fetch('http://localhost.:SITE/beacon/fetch');</script>"_s;
+        QTest::newRow("a beacon as the page is left for one from this machine")
+            << u"move on"_s
+            << u"<script>addEventListener('pagehide', function () {"
+               u"  navigator.sendBeacon('http://127.0.0.2:PRIVATE/beacon/pagehide'); });</script>"_s;
+    }
+
+    void publicPageReachesNothingPrivate() {
+        QFETCH(QString, task);
+        QFETCH(QString, html);
+        if (html.contains(QLatin1String(kHostsName))) {
+            if (m_hostsLine.isEmpty())
+                QSKIP("needs root to add a name to /etc/hosts");
+            QCOMPARE(QHostInfo::fromName(QString::fromLatin1(kHostsName)).addresses().value(0),
+                     QHostAddress(u"127.0.0.2"_s));
+        }
+        html.replace(u"SITE"_s, QString::number(m_site.port()));
+        html.replace(u"PRIVATE"_s, QString::number(m_privatePort));
+        const PublicLoopback publicSite;
+        clearBeacons();
+        {
+            const std::lock_guard lock(m_beaconMutex);
+            m_guardPage = html.toUtf8();
+        }
+        HiddenBrowser browser;
+        if (task == u"build"_s) {
+            QVERIFY(browser.buildPage(html, QUrl(m_site.url(u"/"_s))));
+        } else {
+            QVERIFY(browser.load(QUrl(m_site.url(u"/guard/page"_s))));
+            if (task == u"move on"_s)
+                QVERIFY(browser.load(QUrl(m_site.url(u"/plain/index.html"_s, u"localhost"_s))));
+        }
+        QTest::qWait(500); // a request would have been sent by now
+        const std::lock_guard lock(m_beaconMutex);
+        QCOMPARE(m_beacons, QStringList());
+    }
+
+    // The bundle of SSL_CERT_FILE vouches for a certificate's authority, and for nothing else
+    // the engine may doubt.
+    void certificateOverriddenForItsAuthorityOnly_data() {
+        QTest::addColumn<QWebEngineCertificateError::Type>("type");
+        QTest::addColumn<bool>("bundleAuthority"); // signed by the bundle's authority
+        QTest::addColumn<bool>("overridden");
+        QTest::newRow("an authority the bundle holds")
+            << QWebEngineCertificateError::CertificateAuthorityInvalid << true << true;
+        QTest::newRow("an authority the bundle does not hold")
+            << QWebEngineCertificateError::CertificateAuthorityInvalid << false << false;
+        QTest::newRow("a weak signature, the authority in the bundle")
+            << QWebEngineCertificateError::CertificateWeakSignatureAlgorithm << true << false;
+        QTest::newRow("revoked, the authority in the bundle")
+            << QWebEngineCertificateError::CertificateRevoked << true << false;
+    }
+
+    void certificateOverriddenForItsAuthorityOnly() {
+        QFETCH(QWebEngineCertificateError::Type, type);
+        QFETCH(bool, bundleAuthority);
+        QFETCH(bool, overridden);
+        // Two authorities and a certificate from each, made once: the bundle is read once per
+        // process.
+        const auto file = [this](const QString &name) { return m_keys.filePath(name); };
+        const QStringList key{u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                              u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s};
+        QVERIFY(support::writeBytes(file(u"san.ext"_s), "subjectAltName=IP:127.0.0.1\n"));
+        for (const QString &ca : {u"bundle"_s, u"other"_s}) {
+            if (QFile::exists(file(ca + u"-site.pem"_s)))
+                continue;
+            const QStringList steps[] = {
+                QStringList{u"req"_s, u"-x509"_s, u"-subj"_s, u"/CN="_s + ca, u"-keyout"_s,
+                            file(ca + u".key"_s), u"-out"_s, file(ca + u".pem"_s), u"-days"_s,
+                            u"2"_s} +
+                    key,
+                QStringList{u"req"_s, u"-subj"_s, u"/CN=127.0.0.1"_s, u"-keyout"_s,
+                            file(u"site.key"_s), u"-out"_s, file(u"site.csr"_s)} +
+                    key,
+                {u"x509"_s, u"-req"_s, u"-in"_s, file(u"site.csr"_s), u"-CA"_s,
+                 file(ca + u".pem"_s), u"-CAkey"_s, file(ca + u".key"_s), u"-CAcreateserial"_s,
+                 u"-days"_s, u"2"_s, u"-extfile"_s, file(u"san.ext"_s), u"-out"_s,
+                 file(ca + u"-site.pem"_s)},
+            };
+            for (const QStringList &step : steps)
+                QCOMPARE(QProcess::execute(u"openssl"_s, step), 0);
+        }
+        const QString site = bundleAuthority ? u"bundle-site.pem"_s : u"other-site.pem"_s;
+        qputenv("SSL_CERT_FILE", QFile::encodeName(file(u"bundle.pem"_s)));
+        const bool result = HiddenBrowser::overridesCertificateError(
+            type, QSslCertificate::fromPath(file(site)), u"127.0.0.1"_s);
+        qunsetenv("SSL_CERT_FILE");
+        QCOMPARE(result, overridden);
+    }
+
 private:
+    void clearBeacons() {
+        const std::lock_guard lock(m_beaconMutex);
+        m_beacons.clear();
+    }
+
+    QString privateUrl(const QString &path, const QString &host = u"127.0.0.2"_s) const {
+        return u"http://%1:%2%3"_s.arg(host).arg(m_privatePort).arg(path);
+    }
+
     support::LoopbackSite m_site;
+    httplib::Server m_private;
+    int m_privatePort = -1;
+    std::thread m_privateThread;
+    QByteArray m_hostsLine; // the line this test added to /etc/hosts
     std::mutex m_beaconMutex;
     QStringList m_beacons;
+    QByteArray m_guardPage;
+    QTemporaryDir m_keys; // the certificate authorities and a site's certificate
 };
 
 QTEST_MAIN(TestPageFetch)

@@ -55,7 +55,8 @@ int connectTo(const QUrl &url) {
 
 } // namespace
 
-LoopbackProxy::LoopbackProxy() {
+LoopbackProxy::LoopbackProxy(const QByteArray &credentials)
+    : m_authorization(credentials.isEmpty() ? QByteArray() : "Basic " + credentials.toBase64()) {
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -108,6 +109,22 @@ void LoopbackProxy::handle(int client) {
     const qsizetype lineEnd = head.indexOf("\r\n");
     const QList<QByteArray> requestLine = head.left(lineEnd).split(' ');
     const QUrl target(QString::fromLatin1(requestLine.value(1)));
+    if (!m_authorization.isEmpty()) {
+        bool authorized = false;
+        for (const QByteArray &line : head.split('\n')) {
+            const qsizetype colon = line.indexOf(':');
+            if (colon > 0 && line.left(colon).trimmed().toLower() == "proxy-authorization")
+                authorized = line.mid(colon + 1).trimmed() == m_authorization;
+        }
+        if (!authorized) {
+            ++m_challenged;
+            sendAll(client, "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                            "Proxy-Authenticate: Basic realm=\"test\"\r\n"
+                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            ::close(client);
+            return;
+        }
+    }
     const int site = requestLine.size() == 3 ? connectTo(target) : -1;
     if (site < 0) {
         sendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
@@ -126,7 +143,8 @@ void LoopbackProxy::handle(int client) {
     for (const QByteArray &line : head.mid(lineEnd + 2).split('\n')) {
         const QByteArray trimmed = line.trimmed();
         const QByteArray name = trimmed.left(trimmed.indexOf(':')).toLower();
-        if (!trimmed.isEmpty() && name != "connection" && name != "proxy-connection")
+        if (!trimmed.isEmpty() && name != "connection" && name != "proxy-connection" &&
+            name != "proxy-authorization")
             forwarded += trimmed + "\r\n";
     }
     forwarded += "Connection: close\r\n\r\n";

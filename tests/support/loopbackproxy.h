@@ -1,7 +1,9 @@
 #pragma once
 // A forward HTTP proxy on 127.0.0.1 for tests, in its own threads: it passes each request on to
-// its site (one request a connection) and records the address of every request it carried.
+// its site (one request a connection) and records the address of every request it carried. It
+// can demand credentials, as a company's proxy does.
 
+#include <QByteArray>
 #include <QStringList>
 
 #include <atomic>
@@ -14,7 +16,9 @@ namespace support {
 
 class LoopbackProxy {
 public:
-    LoopbackProxy();
+    // credentials, "user:password" when not empty, must come with every request (Basic
+    // Proxy-Authorization); a request without them is answered 407 and not carried.
+    explicit LoopbackProxy(const QByteArray &credentials = {});
     ~LoopbackProxy();
     LoopbackProxy(const LoopbackProxy &) = delete;
     LoopbackProxy &operator=(const LoopbackProxy &) = delete;
@@ -23,6 +27,8 @@ public:
     QString url() const;
     // The absolute addresses of the requests it carried, in order.
     QStringList carried() const;
+    // How many requests were answered 407.
+    int challenged() const { return m_challenged.load(); }
 
 private:
     void serve();
@@ -30,6 +36,8 @@ private:
 
     int m_listener = -1;
     int m_port = 0;
+    QByteArray m_authorization; // the header value a request must carry; "" for none
+    std::atomic<int> m_challenged{0};
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptor;
     std::mutex m_mutex;
