@@ -23,6 +23,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kExitNoRules = 3;
+constexpr int kExitChaptersWithoutText = 4;
 constexpr int kExitUsage = 64;
 
 const char kDescription[] =
@@ -33,12 +34,13 @@ const char kDescription[] =
     "Status messages are printed as the window shows them (\"取书进度：下载成功！\" and the "
     "rest);\n"
     "on a terminal a progress bar shows the chapter count and the transfer speed. Ctrl-C works\n"
-    "as the stop button: a page that is arriving is finished (one the site has not begun to\n"
-    "send is given up), the job ends with\n"
+    "as the stop button: the page on its way is given up, the job ends with\n"
     "\"取书进度：用户中断！\" and no file is written; a second Ctrl-C ends the program at once.\n"
+    "After the result line come the chapters in which the rules found no text, by name and\n"
+    "address, and the number of characters the encoding lacks (written as \"?\").\n"
     "\n"
     "Exit status: 0 book written, 1 download failed, 2 stopped, 3 site without rules\n"
-    "(\"取书进度：例外站点！\"), 64 bad usage.\n"
+    "(\"取书进度：例外站点！\"), 4 book written but chapters without text, 64 bad usage.\n"
     "\n"
     "--check-rules downloads no book and writes nothing: it fetches the contents page and one\n"
     "chapter as a job would and reports what every rule of the site's section matched, and the\n"
@@ -287,7 +289,7 @@ int main(int argc, char *argv[]) {
         return kExitNoRules;
     switch (*ended) {
     case EndState::Success:
-        return 0;
+        return pipeline.job().report.chaptersWithoutText.isEmpty() ? 0 : kExitChaptersWithoutText;
     case EndState::Failure:
         return 1;
     case EndState::Stopped:

@@ -365,7 +365,8 @@ void RuleCheck::chapterStep(const QString &page) {
     if (m_job.pageKind == PageKind::Chapter) {
         const auto candidate = norModule::combineUrlWithin(m_chapterUrl, text,
                                                            norModule::candidateLimit(m_chapterUrl));
-        if (candidate && norModule::urlReachable(*candidate, m_chapterUrl)) {
+        if (candidate &&
+            norModule::urlReachable(*candidate, m_chapterUrl, {}, m_job.inputs.contentsUrl)) {
             m_textAddress = *candidate;
             fetch(*candidate, PageKind::ChapterText);
             return;

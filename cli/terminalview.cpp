@@ -108,6 +108,13 @@ void TerminalView::noteFailure(const QString &reason) {
     writeErr(u"原因：%1\n"_s.arg(reason));
 }
 
+void TerminalView::showReport(const JobReport &report) {
+    // Beside the result line, on standard output: what the written book lacks.
+    for (const QString &line : pipeline::reportLines(report))
+        std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
 void TerminalView::showTransfers(int inFlight, int retries) {
     m_transfers = {inFlight, retries};
     if (m_terminal && (!m_sinceDrawn.isValid() || m_sinceDrawn.elapsed() >= 100))

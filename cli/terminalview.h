@@ -36,6 +36,7 @@ public:
     void showRunning(bool running) override;
     void showChapterProgress(int begun, int total) override;
     void noteFailure(const QString &reason) override;
+    void showReport(const JobReport &report) override;
     void showTransfers(int inFlight, int retries) override;
     void noteRetry(const QString &url, int attempt, const QString &reason) override;
 

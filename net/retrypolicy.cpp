@@ -30,8 +30,10 @@ std::optional<qint64> retryAfterMs(const QByteArray &value, const QDateTime &now
 
 qint64 waitBeforeRetry(int attempt, const HttpResult &result, double jitter, const QDateTime &now) {
     if (const auto header = result.head.header("Retry-After")) {
+        // "Come back now" (0, or a date gone by) from a site that just failed would be a retry
+        // at once, again and again: the first backoff is the least.
         if (const auto wait = retryAfterMs(*header, now))
-            return std::min(*wait, kMaxWaitMs);
+            return std::clamp(*wait, kFirstWaitMs, kMaxWaitMs);
     }
     return backoffMs(attempt, jitter);
 }

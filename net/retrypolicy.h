@@ -2,7 +2,7 @@
 // How long to wait before a failed request is made again: 1 s, 2 s, 4 s … doubling with every
 // retry, a little more at random so that clients turned away together do not all come back at
 // once, and never more than 30 s. A site that says when to come back (Retry-After) is believed,
-// up to the same cap.
+// up to the same cap, but never sooner than the first backoff.
 
 #include "net/httpclient.h"
 

@@ -10,6 +10,7 @@
 #include "pipeline/downloadjob.h"
 #include "pipeline/hiddenbrowser.h"
 #include "pipeline/jobview.h"
+#include "text/charset.h"
 #include "text/typeset.h"
 
 using namespace Qt::StringLiterals;
@@ -76,23 +77,34 @@ void ChapterLoop::chapterStep(const QString &page) {
     marked.replace(u'\r', kCarriageReturnMark);
     marked.replace(u'\n', kLineFeedMark);
     QString failedRule;
-    const auto found = norModule::findValue(marked, m_job.rules.tagText, &failedRule);
+    norModule::MatchFailure failure;
+    const auto found = norModule::findValue(marked, m_job.rules.tagText, &failedRule, &failure);
     if (!found) {
-        failRule(u"tagText"_s, failedRule);
+        failRule(u"tagText"_s, failedRule, failure);
         return;
     }
     QString text = *found;
-    if (m_job.pageKind == PageKind::Chapter) {
+    if (m_job.pageKind == PageKind::Chapter && !text.isEmpty()) {
         // A short capture that opens as a page is the address of the chapter's text.
-        // (A text whose address would be too long for that is not resolved at all.)
+        // (A text whose address would be too long for that is not resolved at all. An empty one
+        // names no page but this one, which would only be fetched again.)
         const auto candidate =
             norModule::combineUrlWithin(chapterUrl, text, norModule::candidateLimit(chapterUrl));
-        if (candidate && norModule::urlReachable(*candidate, chapterUrl)) {
+        if (candidate &&
+            norModule::urlReachable(*candidate, chapterUrl, {}, m_job.inputs.contentsUrl)) {
             m_job.pageKind = PageKind::ChapterText;
             m_fetcher.handleWeb(*candidate);
             return;
         }
     }
+
+    // A page the rules find no text in is often the site's own answer in place of the chapter:
+    // a bot check, "too many requests". It is never kept for a rerun and is fetched again while
+    // retries are allowed; a chapter that never gives text is named in the job's report.
+    const bool hasText = !typeset::cleanText(text, false).isEmpty();
+    if (!hasText && m_fetcher.rejectPage(u"网页里找不到正文"_s))
+        return;
+    m_chapterHasText = m_chapterHasText || hasText;
 
     // The text goes into the book while the next request waits for its answer. The hidden
     // browser's conversion, which may fail the job, is done at once.
@@ -104,9 +116,10 @@ void ChapterLoop::chapterStep(const QString &page) {
 
     // The follow-on link is looked for in the page as decoded, with its line breaks, and
     // resolved against the chapter's own address.
-    const auto next = norModule::findValue(m_job.pageText, m_job.rules.tagNext, &failedRule);
+    const auto next =
+        norModule::findValue(m_job.pageText, m_job.rules.tagNext, &failedRule, &failure);
     if (!next) {
-        failRule(u"tagNext"_s, failedRule);
+        failRule(u"tagNext"_s, failedRule, failure);
         return;
     }
     if (!next->isEmpty()) {
@@ -127,6 +140,10 @@ void ChapterLoop::chapterStep(const QString &page) {
         }
     }
 
+    if (!m_chapterHasText) {
+        m_job.report.chaptersWithoutText.append(
+            {book.chapters.chapterNames.value(book.chapterIndex), chapterUrl});
+    }
     ++m_job.book.chapterIndex;
     if (m_job.book.chapterIndex > m_job.book.lastIndex) {
         finishBook();
@@ -199,11 +216,17 @@ void ChapterLoop::requestChapter() {
     m_job.pageKind = PageKind::Chapter;
     const QString address = m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex);
     m_chapterPages = {address};
+    m_chapterHasText = false;
     m_fetcher.handleWeb(address);
 }
 
-void ChapterLoop::failRule(const QString &key, const QString &rule) {
-    m_view.noteFailure(u"规则 %1 在这一页上超出匹配上限：%2"_s.arg(key, rule));
+void ChapterLoop::failRule(const QString &key, const QString &rule,
+                           const norModule::MatchFailure &failure) {
+    if (failure.limit)
+        m_view.noteFailure(u"规则 %1 在这一页上超出匹配上限：%2"_s.arg(key, rule));
+    else
+        m_view.noteFailure(
+            u"规则 %1 在这一页上无法匹配（%2）：%3"_s.arg(key, failure.message, rule));
     m_job.endState = EndState::Failure;
 }
 
@@ -214,6 +237,8 @@ void ChapterLoop::finishBook() {
         pipeline::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
     m_outline.title = m_job.book.bookTitle;
     m_outline.author = m_job.book.bookAuthor;
+    if (m_job.inputs.format == BookFormat::Text)
+        m_job.report.unencodable = charset::unencodableCount(m_job.bookText, m_job.inputs.encoding);
     if (!pipeline::writeBook(m_job.bookText, m_outline, m_job.inputs, m_view))
         m_job.endState = EndState::Failure;
 }

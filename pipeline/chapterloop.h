@@ -3,6 +3,7 @@
 // the first wanted chapter; the chapter step takes each chapter page apart, appends its text to
 // the book and asks for what comes next, and writes the book after the last wanted chapter.
 
+#include "pattern/compiledrule.h"
 #include "pipeline/bookoutline.h"
 #include "pipeline/pagefetch.h"
 
@@ -35,15 +36,16 @@ private:
     bool addPendingText();
     void requestChapter();
     void finishBook();
-    // A rule the engine gave up on fails the step, naming the rule.
-    void failRule(const QString &key, const QString &rule);
+    // A rule the engine gave up on fails the step, naming the rule and why.
+    void failRule(const QString &key, const QString &rule, const norModule::MatchFailure &failure);
 
     DownloadJob &m_job;
     JobView &m_view;
     PageFetcher &m_fetcher;
     ScriptEngine &m_scripts;
     HiddenBrowser &m_renderer;
-    QSet<QString> m_chapterPages; // the addresses fetched for the chapter in hand
+    QSet<QString> m_chapterPages;  // the addresses fetched for the chapter in hand
+    bool m_chapterHasText = false; // a page of the chapter in hand gave text
     // The last page's text, kept for the time the next request waits for its answer.
     struct PendingText {
         QString text;

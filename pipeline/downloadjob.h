@@ -35,6 +35,7 @@ struct DownloadJob {
     SiteRules rules;
     QString savedCookie; // sent with every request; replaced at the start of each job
     JobInputs inputs;    // the front end's addresses and options, as they were at the start
+    JobReport report;    // what the book lacks; emptied at the start of each job
     // The site plug-in's object for this job (none for a rule site, or when it could not be
     // loaded); released when the job ends.
     std::unique_ptr<QObject> plugin;

@@ -3,6 +3,8 @@
 #include "pipeline/jobview.h"
 #include "settings/inimodule.h"
 
+#include <QUrl>
+
 #include <algorithm>
 #include <optional>
 
@@ -41,6 +43,20 @@ FetchPolicy fetchPolicy(const JobInputs &inputs, const QString &host) {
         policy.resume = !resume.isEmpty() && resume != u"0"_s;
     }
     return policy;
+}
+
+bool cookieGoesTo(const QString &contentsUrl, const QString &url) {
+    // QUrl gives host names in lower case; a final dot names the same host.
+    const auto hostOf = [](const QString &address) {
+        QString host = QUrl(address).host();
+        if (host.endsWith(u'.'))
+            host.chop(1);
+        return host;
+    };
+    const QString home = hostOf(contentsUrl);
+    const QString host = hostOf(url);
+    return !home.isEmpty() && (host == home || (host.endsWith(home) &&
+                                                host.at(host.size() - home.size() - 1) == u'.'));
 }
 
 } // namespace pipeline

@@ -30,4 +30,8 @@ inline constexpr int kMaxDelayMs = 600000;
 // "" and "0".
 FetchPolicy fetchPolicy(const JobInputs &inputs, const QString &host);
 
+// Whether the cookie of the contents page at contentsUrl goes with a request for url: only to the
+// contents page's own host and the hosts below it, never to another site a page links to.
+bool cookieGoesTo(const QString &contentsUrl, const QString &url);
+
 } // namespace pipeline

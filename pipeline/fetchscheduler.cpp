@@ -18,6 +18,13 @@ namespace {
 constexpr int kEventsEveryMs = 50;
 // How often the speed of the transfers is shown.
 constexpr qint64 kSpeedEveryMs = 500;
+// The most the pages fetched ahead may hold, as they came and as text, while they wait for
+// their turn: a small compressed page can inflate a thousandfold.
+constexpr qint64 kMaxHeldBytes = qint64(64) << 20;
+
+qint64 bytesOf(const ScheduledPage &page) {
+    return page.result.body.size() + (page.text ? page.text->size() * qint64(sizeof(QChar)) : 0);
+}
 
 QString hostOf(const QString &url) {
     return QUrl(url).host().toLower();
@@ -30,6 +37,8 @@ FetchScheduler::FetchScheduler(JobView &view, const FetchPolicy &policy, const Q
     : m_view(view)
     , m_policy(policy)
     , m_client(limits) {
+    // Pages of a public site may not lead the job's requests to this machine or its network.
+    m_client.setOrigin(bookUrl);
     if (policy.resume)
         m_cache.emplace(bookUrl);
     m_clock.start();
@@ -110,6 +119,41 @@ void FetchScheduler::endJob(bool succeeded) {
         m_cache->remove();
 }
 
+void FetchScheduler::retryLater(const QString &url, int attempt, const QString &reason) {
+    const qint64 wait =
+        retryPolicy::backoffMs(attempt, QRandomGenerator::global()->generateDouble());
+    Entry &entry = m_entries[url];
+    entry.state = State::Waiting;
+    entry.notBefore = m_clock.elapsed() + wait;
+    ++m_retries;
+    noteRetry(url, attempt, reason, wait);
+}
+
+void FetchScheduler::keep(const QString &url, const HttpResult &result) {
+    // A cache that cannot be written is given up for the rest of the job; the book does not
+    // depend on it.
+    if (m_cache && m_storing)
+        m_storing = m_cache->store(url, result);
+}
+
+qint64 FetchScheduler::heldBytes() const {
+    qint64 held = 0;
+    for (const Entry &entry : m_entries) {
+        if (!entry.demanded && entry.state == State::Arrived)
+            held += bytesOf(entry.fetched);
+    }
+    return held;
+}
+
+bool FetchScheduler::roomAhead(qsizetype bytes) const {
+    return heldBytes() + bytes <= kMaxHeldBytes;
+}
+
+void FetchScheduler::noteRetry(const QString &url, int attempt, const QString &why, qint64 waitMs) {
+    m_view.noteRetry(url, attempt,
+                     u"%1，%2 秒后再试"_s.arg(why).arg(double(waitMs) / 1000, 0, 'f', 1));
+}
+
 void FetchScheduler::abandonAll() {
     m_client.abandonAll();
     m_requests.clear();
@@ -133,7 +177,7 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
     const auto due = [now](const Entry &entry) {
         return entry.state == State::Waiting && entry.notBefore <= now;
     };
-    int held = 0; // pages fetched ahead, arrived or on their way
+    qint64 held = 0; // bytes of the pages fetched ahead that wait for their turn
     const QString *best = nullptr;
     const Entry *bestEntry = nullptr;
     for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
@@ -143,16 +187,16 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
                 return it.key();
             continue;
         }
-        if (entry.state != State::Waiting)
-            ++held;
+        if (entry.state == State::Arrived)
+            held += bytesOf(entry.fetched);
         else if (due(entry) && (!bestEntry || std::pair(entry.chapter, entry.page) <
                                                   std::pair(bestEntry->chapter, bestEntry->page))) {
             best = &it.key();
             bestEntry = &entry;
         }
     }
-    // Pages fetched ahead wait for their turn in memory: at most twice N of them.
-    if (held >= 2 * m_policy.parallel)
+    // Pages fetched ahead wait for their turn in memory, within a bound in bytes.
+    if (held >= kMaxHeldBytes)
         return std::nullopt;
     if (best)
         return *best;
@@ -170,7 +214,7 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
 bool FetchScheduler::start(const QString &url, qint64 now) {
     if (m_cache) {
         if (auto kept = m_cache->load(url)) {
-            arrived(url, std::move(*kept));
+            arrived(url, std::move(*kept), true);
             return true;
         }
     }
@@ -183,7 +227,8 @@ bool FetchScheduler::start(const QString &url, qint64 now) {
         }
     }
     m_lastStart.insert(host, now);
-    const int request = m_client.start(url, m_cookie);
+    const bool withCookie = pipeline::cookieGoesTo(m_cookieUrl, url);
+    const int request = m_client.start(url, withCookie ? m_cookie : QString());
     Entry &entry = m_entries[url];
     if (request < 0) {
         entry.state = State::Arrived;
@@ -202,11 +247,7 @@ void FetchScheduler::ended(int request, HttpResult result) {
         return; // dropped while it ran
     m_received += result.body.size();
     if (result.ok && result.status < 400) {
-        // A cache that cannot be written is given up for the rest of the job; the book does not
-        // depend on it.
-        if (m_cache && m_storing)
-            m_storing = m_cache->store(url, result);
-        arrived(url, std::move(result));
+        arrived(url, std::move(result), false);
         return;
     }
     Entry &entry = found.value();
@@ -217,9 +258,8 @@ void FetchScheduler::ended(int request, HttpResult result) {
             entry.retries, result, QRandomGenerator::global()->generateDouble());
         entry.state = State::Waiting;
         entry.notBefore = m_clock.elapsed() + wait;
-        const QString why = result.ok ? u"HTTP %1"_s.arg(result.status) : result.error;
-        m_view.noteRetry(url, entry.retries,
-                         u"%1，%2 秒后再试"_s.arg(why).arg(double(wait) / 1000, 0, 'f', 1));
+        noteRetry(url, entry.retries, result.ok ? u"HTTP %1"_s.arg(result.status) : result.error,
+                  wait);
         return;
     }
     // Handed over as it is when its turn comes: the job fails there.
@@ -227,10 +267,11 @@ void FetchScheduler::ended(int request, HttpResult result) {
     entry.fetched.result = std::move(result);
 }
 
-void FetchScheduler::arrived(const QString &url, HttpResult result) {
+void FetchScheduler::arrived(const QString &url, HttpResult result, bool fromCache) {
     auto found = m_entries.find(url);
     ScheduledPage page;
     page.result = std::move(result);
+    page.fromCache = fromCache;
     if (!found->demanded && found->chapter >= 0 && onArrival) {
         const int chapter = found->chapter;
         const int number = found->page;

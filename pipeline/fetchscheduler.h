@@ -3,8 +3,8 @@
 // waits for first, then the pages it will want next in the order it will want them (a chapter's
 // follow-on pages before later chapters), at most N requests in flight, the starts of two
 // requests to one host spaced, failures that may pass tried again after a backoff, and pages an
-// earlier run kept taken from the cache. It runs only while the job waits for a page, on the
-// job's own thread.
+// earlier run kept taken from the cache. What waits for its turn is bounded in bytes, not pages. It
+// runs only while the job waits for a page, on the job's own thread.
 
 #include "net/parallelclient.h"
 #include "net/responsecache.h"
@@ -27,6 +27,7 @@ struct ScheduledPage {
     // the character set it was decoded in.
     std::optional<QString> text;
     QString charset;
+    bool fromCache = false; // taken from what an earlier run kept
 };
 
 class FetchScheduler {
@@ -34,8 +35,11 @@ public:
     FetchScheduler(JobView &view, const FetchPolicy &policy, const QString &bookUrl,
                    const TransferLimits &limits);
 
-    // Sent with every request from now on.
-    void setCookie(const QString &cookie) { m_cookie = cookie; }
+    // Sent from now on with every request to the host of contentsUrl and the hosts below it.
+    void setCookie(const QString &cookie, const QString &contentsUrl) {
+        m_cookie = cookie;
+        m_cookieUrl = contentsUrl;
+    }
 
     // The first pages of the chapters from first to last of urls, which the job will want in
     // this order: they are fetched ahead while there is room.
@@ -56,6 +60,18 @@ public:
 
     // Called when a page fetched ahead has arrived whole; may fill in its text and call want().
     std::function<void(int chapter, int page, ScheduledPage &)> onArrival;
+
+    // The job could not use the page at url it took: it is fetched anew once the backoff of
+    // retry number attempt has passed, and the retry is shown with reason.
+    void retryLater(const QString &url, int attempt, const QString &reason);
+
+    // Whether pages are kept for a rerun, and keeping one the job has taken and used.
+    bool keepsPages() const { return m_cache && m_storing; }
+    void keep(const QString &url, const HttpResult &result);
+
+    // Whether bytes more can be held for pages waiting for their turn, within the bound on what
+    // is fetched ahead.
+    bool roomAhead(qsizetype bytes) const;
 
     // A request made around the scheduler (the hidden browser's) starts now: the pause counts
     // from it.
@@ -81,8 +97,11 @@ private:
     std::optional<QString> nextToStart(qint64 now);
     bool start(const QString &url, qint64 now);
     void ended(int request, HttpResult result);
-    void arrived(const QString &url, HttpResult result);
+    void arrived(const QString &url, HttpResult result, bool fromCache);
     void abandonAll();
+    void noteRetry(const QString &url, int attempt, const QString &why, qint64 waitMs);
+    // The bytes of the pages fetched ahead that have arrived and wait for their turn.
+    qint64 heldBytes() const;
     int waitMs(qint64 now) const;
     void showProgress();
 
@@ -92,6 +111,7 @@ private:
     std::optional<ResponseCache> m_cache;
     bool m_storing = true; // false once a cache entry could not be written
     QString m_cookie;
+    QString m_cookieUrl; // the contents page whose host the cookie belongs to
     QElapsedTimer m_clock;
     QHash<QString, Entry> m_entries;
     QHash<int, QString> m_requests;     // the address each request in flight fetches

@@ -3,10 +3,13 @@
 // job, and the state the user sees and sets while it runs. The pipeline never reaches past this
 // interface.
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
+#include <utility>
 
 // The kind of book file a job writes.
 enum class BookFormat { Text, Epub };
@@ -28,6 +31,16 @@ struct JobInputs {
     std::optional<int> retries;  // further tries of a request after a failure that may pass
     std::optional<int> delayMs;  // least time between the starts of two requests to one host
     std::optional<bool> resume;  // keep whole responses, and use what an earlier run kept
+};
+
+// What a job that wrote its book has to say beside its result: what the book lacks.
+struct JobReport {
+    // Chapters none of whose pages gave text, by name and address, in the book's order.
+    QList<std::pair<QString, QString>> chaptersWithoutText;
+    qsizetype unencodable = 0; // characters the book's encoding lacks, written as "?"
+    QString encoding;          // the book file's
+
+    bool isEmpty() const { return chaptersWithoutText.isEmpty() && unencodable == 0; }
 };
 
 class JobView {
@@ -70,6 +83,10 @@ public:
     // Why a step failed, in words for the user; the status line shows only the outcome.
     virtual void noteFailure(const QString &reason) { Q_UNUSED(reason); }
 
+    // Once a job has written its book and its result is shown: what the book lacks, when
+    // anything (report is never empty).
+    virtual void showReport(const JobReport &report) { Q_UNUSED(report); }
+
     // While a job fetches ahead or retries: the requests in flight and the retries so far.
     virtual void showTransfers(int inFlight, int retries) {
         Q_UNUSED(inFlight);
@@ -90,5 +107,9 @@ namespace pipeline {
 // The status line's words for a transfer speed: "传输速度：" and the speed in KB a second with
 // at most two decimals (a half going to the even neighbour, shortest form), then " KB/秒".
 QString speedStatus(double bytesPerSecond);
+
+// A report in lines for the user: a line per chapter without text, then the count of characters
+// the encoding lacks.
+QStringList reportLines(const JobReport &report);
 
 } // namespace pipeline

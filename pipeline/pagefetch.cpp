@@ -95,6 +95,9 @@ void PageFetcher::handleWeb(const QString &url) {
         return;
     }
     m_running = true;
+    m_rejected.clear();
+    // Pages of a public site may not lead the job's requests to this machine or its network.
+    m_http.setOrigin(m_job.inputs.contentsUrl);
     if (m_policy.active()) {
         m_scheduler = std::make_unique<FetchScheduler>(m_view, m_policy, m_job.inputs.contentsUrl,
                                                        m_http.limits());
@@ -143,16 +146,18 @@ void PageFetcher::fetchPage(const QString &url) {
             m_scheduler->noteStart(url);
         m_job.savedCookie = fetchCookie(url);
     }
+    m_pageUrl = url;
+    m_pageRejected = false;
     if (m_scheduler) {
         fetchScheduled(url);
         return;
     }
-    m_responseStarted = false;
-    m_http.start(url, m_job.savedCookie, this);
+    const bool withCookie = pipeline::cookieGoesTo(m_job.inputs.contentsUrl, url);
+    m_http.start(url, withCookie ? m_job.savedCookie : QString(), this);
     whileWaiting();
     HttpResult result = m_http.finish();
     if (result.abandoned) {
-        // The user stopped the job while the site had not begun to answer.
+        // The user stopped the job while the page was on its way.
         m_job.endState = EndState::Stopped;
         return;
     }
@@ -177,7 +182,7 @@ bool PageFetcher::accepted(const QString &url, const HttpResult &result) {
 }
 
 void PageFetcher::fetchScheduled(const QString &url) {
-    m_scheduler->setCookie(m_job.savedCookie);
+    m_scheduler->setCookie(m_job.savedCookie, m_job.inputs.contentsUrl);
     auto page = m_scheduler->take(url, [this] { whileWaiting(); });
     if (!page) {
         m_job.endState = EndState::Stopped;
@@ -186,6 +191,12 @@ void PageFetcher::fetchScheduled(const QString &url) {
     HttpResult &result = page->result;
     if (!accepted(url, result))
         return;
+    // Kept for a rerun only once its step has taken it: a page the rules find nothing in (a
+    // site's "too many requests" answered with 200) would otherwise stand in for the chapter
+    // in every later run.
+    std::optional<HttpResult> toKeep;
+    if (!page->fromCache && m_scheduler->keepsPages())
+        toKeep = result;
     // The page arrived whole, maybe long ago: its progress is drawn at once, and the speed is
     // the scheduler's, over all its requests.
     responseStarted(result.head);
@@ -194,6 +205,22 @@ void PageFetcher::fetchScheduled(const QString &url) {
     if (page->text)
         early = EarlyText{std::move(*page->text), page->charset};
     responseFinished(std::move(result.body), std::move(early));
+    if (toKeep && !m_pageRejected && m_job.endState == EndState::Success)
+        m_scheduler->keep(url, *toKeep);
+}
+
+bool PageFetcher::rejectPage(const QString &reason) {
+    m_pageRejected = true;
+    // Only a job that may retry fetches through the scheduler.
+    if (!m_scheduler || m_pageUrl.isEmpty())
+        return false;
+    int &tries = m_rejected[m_pageUrl];
+    if (tries >= m_policy.retries)
+        return false;
+    ++tries;
+    m_scheduler->retryLater(m_pageUrl, tries, reason);
+    handleWeb(m_pageUrl);
+    return true;
 }
 
 void PageFetcher::whileWaiting() {
@@ -213,6 +240,12 @@ void PageFetcher::pageArrived(int chapter, int page, ScheduledPage &fetched) {
     auto text = decodedBody(result.body, gzipped(result.head), fetched.charset);
     if (!text)
         return;
+    // What waits for its turn is held to a bound in bytes: a small page may inflate to a huge
+    // text. One that does not fit is kept as it came and decoded when its turn comes.
+    if (!m_scheduler->roomAhead(text->size() * qsizetype(sizeof(QChar)))) {
+        fetched.charset.clear();
+        return;
+    }
     fetched.text = tidyTags(std::move(*text));
     if (const auto next = m_steps->followOnOf(chapter, *fetched.text))
         m_scheduler->want(*next, chapter, page + 1);
@@ -223,7 +256,6 @@ void PageFetcher::responseStarted(const ResponseHead &head) {
     const auto length = head.header("Content-Length");
     m_job.expectedLength = length ? parseLength(*length).value_or(kAssumedLength) : kAssumedLength;
     m_job.receivedLength = 0;
-    m_responseStarted = true;
     m_view.setPageProgress(0);
     m_responseClock.start();
 }
@@ -241,9 +273,8 @@ void PageFetcher::dataArrived(QByteArrayView piece) {
 
 bool PageFetcher::keepWaiting() {
     m_view.processEvents();
-    // Once the site answers, the page is finished as the stop button promises; only a request
-    // still waiting for its first byte is given up.
-    return m_responseStarted || !m_view.stopRequested();
+    // A page may trickle in for minutes: a stop gives it up wherever it has got to.
+    return !m_view.stopRequested();
 }
 
 void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> early) {
@@ -263,7 +294,7 @@ void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> ear
         } else {
             auto text = decodedBody(std::move(body), m_job.gzipBody, name);
             if (!text) {
-                m_view.noteFailure(u"无法解压网页"_s);
+                m_view.noteFailure(u"无法解压网页：%1"_s.arg(m_pageUrl));
                 m_job.endState = EndState::Failure;
                 return;
             }

@@ -9,6 +9,7 @@
 #include "pipeline/fetchpolicy.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -69,6 +70,12 @@ public:
     // The cookie the site's contents page sets when a browser opens it ("" when none).
     QString fetchCookie(const QString &url);
 
+    // Called by a step that cannot use the page in hand (its rules found nothing in it): the
+    // page is not kept in the response cache, and while the job's retries allow it is asked for
+    // again after a backoff, the reason shown as a retry. True then, and the step returns at
+    // once; false when the step must do without the page.
+    bool rejectPage(const QString &reason);
+
 private:
     // A page's text decoded ahead of its turn, and the character set used.
     struct EarlyText {
@@ -87,7 +94,6 @@ private:
     void dataArrived(QByteArrayView piece) override;
     bool keepWaiting() override;
     void responseFinished(QByteArray body, std::optional<EarlyText> early = std::nullopt);
-    // The local time of day, in seconds.
 
     DownloadJob &m_job;
     JobView &m_view;
@@ -96,9 +102,11 @@ private:
     HiddenBrowser &m_renderer;
     PageSteps *m_steps = nullptr;
     bool m_running = false;
-    bool m_responseStarted = false;
     QElapsedTimer m_responseClock; // since the current response began
     std::optional<QString> m_queued;
+    QString m_pageUrl;              // the address of the page in hand
+    bool m_pageRejected = false;    // its step could not use it
+    QHash<QString, int> m_rejected; // how often each page was asked for again in this job
     FetchPolicy m_policy;
     std::unique_ptr<FetchScheduler> m_scheduler; // while a job with an active policy runs
 };

@@ -55,6 +55,8 @@ std::optional<EndState> Pipeline::download() {
     m_fetcher.setPolicy(pipeline::fetchPolicy(m_job.inputs, m_job.host));
     setIdle(false);
     m_job.endState = EndState::Success;
+    m_job.report = JobReport();
+    m_job.report.encoding = m_job.inputs.encoding;
     m_job.continuation = false;
     m_job.pageKind = PageKind::Contents;
     m_fetcher.handleWeb(m_job.inputs.contentsUrl);
@@ -66,6 +68,8 @@ std::optional<EndState> Pipeline::download() {
 void Pipeline::setIdle(bool idle) {
     if (idle) {
         m_view.setStatus(resultMessage(m_job.endState));
+        if (m_job.endState == EndState::Success && !m_job.report.isEmpty())
+            m_view.showReport(m_job.report);
         // One plug-in object serves one job, whatever its outcome.
         m_job.plugin.reset();
         m_readyTimer.start();

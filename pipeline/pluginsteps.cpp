@@ -4,6 +4,7 @@
 #include "pipeline/bookfile.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
+#include "text/charset.h"
 
 #include <QVariant>
 
@@ -86,6 +87,8 @@ void PluginSteps::finishBook() {
     }
     m_job.book.bookTitle = *title;
     // By now the plug-in has replaced the page with the whole book.
+    if (m_job.inputs.format == BookFormat::Text)
+        m_job.report.unencodable = charset::unencodableCount(m_job.pageText, m_job.inputs.encoding);
     if (!pipeline::writeBook(m_job.pageText, *title, m_job.inputs, m_view))
         m_job.endState = EndState::Failure;
 }

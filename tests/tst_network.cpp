@@ -1,6 +1,6 @@
 // kestrelon-cli's network options as a process against a loopback site: the same book whatever
-// the parallelism, the limits the site sees, retries, a stop during a retry's wait, and resuming
-// from the cache.
+// the parallelism, the limits the site sees, retries, a stop during a retry's wait or a trickling
+// page, resuming from the cache, chapters answered without text, and where the cookie goes.
 
 #include "demo/demosite.h"
 #include "net/retrypolicy.h"
@@ -13,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <httplib.h>
+
 #include <csignal>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -21,6 +24,7 @@ namespace {
 
 struct Run {
     int exitCode = -1;
+    QString out;
     QString err;
     QByteArray book;       // the one file on the shelf, if any
     qint64 stoppedMs = -1; // from the interrupt to the program's end
@@ -57,6 +61,56 @@ private slots:
         serveBook(u"hold"_s, 2, {.failFirst = 1000, .retryAfter = "30"}, 1);
         serveBook(u"resume-a"_s, 8, {.failFirst = 1, .failStatus = 404}, 5);
         serveBook(u"resume-b"_s, 8, {.failFirst = 1, .failStatus = 404}, 5);
+        // Chapter 2 is answered once with the site's own page in place of the chapter, with a
+        // status that claims success: what a bot check or "too many requests" looks like.
+        const support::Page busy{.failFirst = 1, .failStatus = 200};
+        serveBook(u"bare-a"_s, 3, {.failFirst = 1000, .failStatus = 200});
+        serveBook(u"bare-b"_s, 3, busy);
+        serveBook(u"bare-c"_s, 3, {.failFirst = 1000, .failStatus = 200});
+        serveBook(u"bare-d"_s, 3, busy);
+        // Chapters 1 and 2 answered once without text, and chapter 3 failing outright once.
+        for (const QString &folder : {u"bare-e"_s, u"bare-f"_s}) {
+            serveBook(folder + u"/a"_s, 2, busy, 0);
+            m_site.serve(u"/%1/3.html"_s.arg(folder),
+                         {.body = support::gbk(u"<div id=\"content\">第3章的正文。</div>"_s),
+                          .failFirst = 1,
+                          .failStatus = 404});
+            m_site.serve(
+                u"/%1/"_s.arg(folder),
+                {.body = support::gbk(u"<h1>%1</h1><li><a href=\"a/1.html\">第1章</a></li>"
+                                      u"<li><a href=\"a/2.html\">第2章</a></li>"
+                                      u"<li><a href=\"3.html\">第3章</a></li>"_s.arg(folder))});
+        }
+        m_site.server().Get("/trickle/1.html",
+                            [](const httplib::Request &, httplib::Response &res) {
+                                // A byte every tenth of a second: slow, but never slow enough for
+                                // the speed floor.
+                                res.set_chunked_content_provider(
+                                    "text/html", [](size_t offset, httplib::DataSink &sink) {
+                                        if (offset >= 100000) {
+                                            sink.done();
+                                            return true;
+                                        }
+                                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                                        return sink.write(offset == 0 ? "<" : "p", 1);
+                                    });
+                            });
+        m_site.serve(u"/trickle/"_s, {.body = "<h1>Trickle</h1><li><a href=\"1.html\">1</a></li>"});
+        // The one chapter goes on at another host, localhost.
+        m_site.serve(u"/cookie/"_s, {.body = "<h1>Cookie</h1><li><a href=\"1.html\">1</a></li>",
+                                     .setCookie = "sid=secret; Path=/"});
+        for (int page = 1; page <= 3; ++page) {
+            m_site.server().Get(
+                u"/cookie/%1.html"_s.arg(page).toStdString(),
+                [this, page](const httplib::Request &, httplib::Response &res) {
+                    const QString host = page == 1 ? u"localhost"_s : u"localhost."_s;
+                    QString body = u"<div id=\"content\">第%1章的正文。</div>"_s.arg(page);
+                    if (page < 3)
+                        body += u"<div class=\"next\"><a href=\"%1\">"_s.arg(
+                            m_site.url(u"/cookie/%1.html"_s.arg(page + 1), u"localhost"_s));
+                    res.set_content(support::gbk(body).toStdString(), "text/html");
+                });
+        }
         QVERIFY(m_site.start());
         m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(
@@ -174,6 +228,9 @@ private slots:
         QTest::newRow("HTTP date")
             << 1 << QByteArray("Sun, 06 Nov 1994 08:49:47 GMT") << 10000LL << 10000LL;
         QTest::newRow("unreadable: the backoff") << 2 << QByteArray("soon") << 2000LL << 2500LL;
+        QTest::newRow("now: the first backoff") << 3 << QByteArray("0") << 1000LL << 1000LL;
+        QTest::newRow("a date gone by: the first backoff")
+            << 1 << QByteArray("Sun, 06 Nov 1994 08:00:00 GMT") << 1000LL << 1000LL;
     }
 
     void retryWaits() {
@@ -200,6 +257,95 @@ private slots:
                  qPrintable(QString::number(result.stoppedMs)));
         QVERIFY(result.err.contains(u"重试"_s));
         QVERIFY(result.book.isEmpty());
+    }
+
+    void stopDuringATricklingPage() {
+        const Run result = run({m_site.url(u"/trickle/"_s)}, u"/trickle/1.html"_s, 1000);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.stoppedMs >= 0 && result.stoppedMs < 5000,
+                 qPrintable(QString::number(result.stoppedMs)));
+        QVERIFY(result.book.isEmpty());
+    }
+
+    void chaptersWithoutText_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<int>("asked"); // how often chapter 2 was asked for
+        const QStringList one{u"--retries"_s, u"1"_s};
+        QTest::newRow("never any text: the book without it, named")
+            << u"bare-a"_s << QStringList() << 4 << 1;
+        QTest::newRow("text the second time, one retry") << u"bare-b"_s << one << 0 << 2;
+        QTest::newRow("never any text, two retries with three at once")
+            << u"bare-c"_s << QStringList{u"--retries"_s, u"2"_s, u"--parallel"_s, u"3"_s} << 4
+            << 3;
+        QTest::newRow("text the second time, one retry, three at once")
+            << u"bare-d"_s << QStringList{u"--retries"_s, u"1"_s, u"--parallel"_s, u"3"_s} << 0
+            << 2;
+    }
+
+    void chaptersWithoutText() {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, options);
+        const qsizetype before = m_site.clientRequests().size();
+        const Run result = run(options + QStringList{m_site.url(u"/%1/"_s.arg(folder))});
+        QTEST(result.exitCode, "exitCode");
+        const QString chapter = m_site.url(u"/%1/2.html"_s.arg(folder));
+        QTEST(int(m_site.clientPaths(before).count(u"/%1/2.html"_s.arg(folder))), "asked");
+        // Written either way, with or without the chapter, and the result line stays the same.
+        QVERIFY(result.out.startsWith(u"取书进度：下载成功！\n"_s));
+        QVERIFY(result.book.contains(support::gbk(u"第3章的正文"_s)));
+        const bool missing = result.exitCode == 4;
+        QCOMPARE(result.book.contains(support::gbk(u"第2章的正文"_s)), !missing);
+        QCOMPARE(result.out.contains(u"没有正文的章节：第2章 %1\n"_s.arg(chapter)), missing);
+        QCOMPARE(result.out.count(u"没有正文的章节"_s), missing ? 1 : 0);
+    }
+
+    void pageWithoutTextIsNotKept_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("one at a time") << u"bare-e"_s << QStringList{u"--resume"_s};
+        QTest::newRow("three at once")
+            << u"bare-f"_s << QStringList{u"--resume"_s, u"--parallel"_s, u"3"_s};
+    }
+
+    void pageWithoutTextIsNotKept() {
+        // The first run fails at chapter 3, after two chapters without text: the rerun takes
+        // nothing of them from the cache and has every chapter.
+        QFETCH(QString, folder);
+        QFETCH(QStringList, options);
+        const QString contents = m_site.url(u"/%1/"_s.arg(folder));
+        QCOMPARE(run(options + QStringList{contents}).exitCode, 1);
+        const Run second = run(options + QStringList{contents});
+        QCOMPARE(second.exitCode, 0);
+        for (int c = 1; c <= 3; ++c)
+            QVERIFY(second.book.contains(support::gbk(u"第%1章的正文"_s.arg(c))));
+    }
+
+    void cookieOnlyForTheSite_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("one at a time") << QStringList();
+        QTest::newRow("three at once") << QStringList{u"--parallel"_s, u"3"_s};
+    }
+
+    void cookieOnlyForTheSite() {
+        // The chapter's follow-on pages live on another host.
+        QFETCH(QStringList, options);
+        const qsizetype before = m_site.clientRequests().size();
+        const Run result = run(options + QStringList{m_site.url(u"/cookie/"_s)});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.out + result.err));
+        QVERIFY(result.book.contains(support::gbk(u"第3章的正文"_s)));
+        int seen = 0;
+        for (const support::SeenRequest &request : m_site.clientRequests(before)) {
+            if (request.path == u"/cookie/2.html"_s || request.path == u"/cookie/3.html"_s) {
+                ++seen;
+                QVERIFY2(!request.hasCookie, qPrintable(request.cookie));
+            } else if (request.path == u"/cookie/1.html"_s) {
+                ++seen;
+                QVERIFY(request.cookie.contains(u"sid=secret"_s));
+            }
+        }
+        QCOMPARE(seen, 3);
     }
 
     void resumeFetchesOnlyWhatIsMissing_data() {
@@ -287,6 +433,7 @@ Run TestNetwork::run(const QStringList &arguments, const QString &interruptAt, i
     process.waitForFinished(60000);
     const QStringList files = QDir(shelf.path()).entryList(QDir::Files);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError()),
             files.size() == 1 ? support::readBytes(QDir(shelf.path()).filePath(files.first()))
                               : QByteArray(),

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include <httplib.h>
 
 #include <functional>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -73,7 +75,9 @@ private slots:
     void startUpFillsTheFields();
     void typingAnAddressEmptiesTheRange();
     void downloadMatchesTheTerminalFrontEnd();
+    void stopWhileAChapterLoads_data();
     void stopWhileAChapterLoads();
+    void bookWithoutAChapterSaysSo();
     void closeDuringAJobIsRefused();
     void unknownSite();
     void replaceQuestion_data();
@@ -111,6 +115,30 @@ void TestWindow::initTestCase() {
             {.body = support::gbk(u"<div id=\"content\">很慢的一章。</div>"_s), .delayMs = 300});
     }
     m_site.serve(u"/slow/"_s, {.body = support::gbk(list)});
+    // A book whose second chapter trickles in a byte at a time, never fast enough to end.
+    m_site.server().Get("/trickle/2.html", [](const httplib::Request &, httplib::Response &res) {
+        res.set_chunked_content_provider("text/html", [](size_t offset, httplib::DataSink &sink) {
+            if (offset >= 100000) {
+                sink.done();
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            return sink.write("<", 1);
+        });
+    });
+    m_site.serve(u"/trickle/1.html"_s,
+                 {.body = support::gbk(u"<div id=\"content\">第一章。</div>"_s)});
+    m_site.serve(u"/trickle/"_s,
+                 {.body = support::gbk(u"<h1>慢书</h1><li><a href=\"1.html\">第1章</a></li>"
+                                       u"<li><a href=\"2.html\">第2章</a></li>"
+                                       u"<li><a href=\"3.html\">第3章</a></li>"_s)});
+    // A book whose second chapter is answered with the site's own "come back later" page.
+    m_site.serve(u"/bare/1.html"_s,
+                 {.body = support::gbk(u"<div id=\"content\">第一章的正文。</div>"_s)});
+    m_site.serve(u"/bare/2.html"_s, {.body = "<p>too many requests</p>"});
+    m_site.serve(u"/bare/"_s,
+                 {.body = support::gbk(u"<h1>缺章</h1><li><a href=\"1.html\">第1章</a></li>"
+                                       u"<li><a href=\"2.html\">第2章</a></li>"_s)});
     QVERIFY(m_site.start());
     m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
     iniModule::setSettingsFileOverride(m_settings);
@@ -118,7 +146,10 @@ void TestWindow::initTestCase() {
 
 void TestWindow::init() {
     writeSettings(u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path()));
-    QFile::remove(bookPath());
+    // Each test starts with an empty shelf: a book left there would bring up the replace question.
+    const QDir shelf(m_shelf.path());
+    for (const QString &file : shelf.entryList(QDir::Files))
+        QVERIFY(QFile::remove(shelf.filePath(file)));
 }
 
 void TestWindow::writeSettings(const QString &global) {
@@ -137,6 +168,9 @@ void TestWindow::startUpFillsTheFields_data() {
            u"起始页面=http://a/b/1.html\r\n结束页面=http://a/b/9.html\r\n"_s
         << QStringList{u"http://a/b/"_s, u"http://a/b/1.html"_s, u"http://a/b/9.html"_s}
         << u"big5"_s << true;
+    QTest::newRow("a saved encoding in capitals is the box's own")
+        << u"[全局设置]\r\n编码模式=UTF-8\r\n"_s << QStringList{QString(), QString(), QString()}
+        << u"utf-8"_s << false;
     QTest::newRow("no global section: defaults")
         << QString() << QStringList{QString(), QString(), QString()} << u"gbk"_s << false;
     QTest::newRow("an encoding the box does not offer falls back to gbk")
@@ -219,17 +253,28 @@ void TestWindow::downloadMatchesTheTerminalFrontEnd() {
     QCOMPARE(support::readBytes(bookPath()), fromCli);
 }
 
+void TestWindow::stopWhileAChapterLoads_data() {
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("ticks"); // how long after chapter 2 was asked for the stop comes
+    QTest::newRow("a page that has not begun") << u"slow"_s << 0;
+    QTest::newRow("a page trickling in") << u"trickle"_s << 25;
+}
+
 void TestWindow::stopWhileAChapterLoads() {
+    QFETCH(QString, folder);
+    QFETCH(int, ticks);
     frmMain window;
-    window.txtNum(0)->setText(m_site.url(u"/slow/"_s));
+    window.txtNum(0)->setText(m_site.url(u"/%1/"_s.arg(folder)));
     const int before = m_site.requestCount();
+    const QString second = u"/%1/2.html"_s.arg(folder);
+    int waited = 0;
     bool clicked = false;
     {
         DuringJob watch([&] {
-            if (!clicked && m_site.clientPaths().contains(u"/slow/2.html"_s)) {
+            if (!clicked && m_site.clientPaths().contains(second) && waited++ >= ticks) {
                 clicked = true;
                 QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
-                // The button stays "停止(&D)", disabled, until the page in flight is in.
+                // The button stays "停止(&D)", disabled, until the job has ended.
                 QVERIFY(!window.btnCmd(1)->isEnabled());
                 QCOMPARE(window.btnCmd(1)->text(), u"停止(&D)"_s);
             }
@@ -239,9 +284,23 @@ void TestWindow::stopWhileAChapterLoads() {
     QVERIFY(clicked);
     QCOMPARE(window.label(3)->text(), u"取书进度：用户中断！"_s);
     QVERIFY(window.btnCmd(1)->isEnabled());
-    QVERIFY(!m_site.clientPaths().contains(u"/slow/4.html"_s));
+    QVERIFY(!m_site.clientPaths().contains(u"/%1/3.html"_s.arg(folder)));
     QVERIFY(m_site.requestCount() > before);
     QVERIFY(!QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
+}
+
+void TestWindow::bookWithoutAChapterSaysSo() {
+    frmMain window;
+    window.txtNum(0)->setText(m_site.url(u"/bare/"_s));
+    QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+    QCOMPARE(window.label(3)->toolTip(),
+             u"没有正文的章节：第2章 %1"_s.arg(m_site.url(u"/bare/2.html"_s)));
+    QVERIFY(QFile::exists(m_shelf.filePath(u"缺章.txt"_s)));
+    // The next job starts without it.
+    window.txtNum(0)->setText(m_site.url(u"/slow/"_s));
+    QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+    QCOMPARE(window.label(3)->toolTip(), QString());
 }
 
 void TestWindow::closeDuringAJobIsRefused() {
@@ -325,6 +384,11 @@ void TestWindow::siteList_data() {
         << u"<tr><td align='left'>"_s + a + u"</td><td align='center'>"_s + b +
                u"</td><td align='right'>"_s + c + u"</td></tr><tr><td align='left'>"_s + d +
                u"</td><td></td><td></td>"_s;
+    QTest::newRow("markup in a host or a name is shown as text")
+        << u"[x.com'><img src=x>]\r\ntagName=<img src=x onerror=\"alert(1)\">&\r\n"_s
+        << u"<tr><td align='left'><a onmouseup='document.body.focus()' "
+           u"href='http://x.com&#39;&gt;&lt;img src=x&gt;'>&lt;img src=x "
+           u"onerror=&quot;alert(1)&quot;&gt;&amp;</a></td><td></td><td></td>"_s;
     QTest::newRow("tagName as a second key, or ending the file without a line break")
         << u"[a.com]\r\ntagTitle=x\r\ntagName=甲\r\n[全局设置]\r\n书架路径=/tmp/\r\n"
            u"[z.com]\r\ntagName=末"_s

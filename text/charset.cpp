@@ -195,6 +195,22 @@ bool writeTextFile(const QString &text, const QString &name, const QString &path
     return true;
 }
 
+qsizetype unencodableCount(const QString &text, const QString &name) {
+    const auto codec = resolveLabel(name);
+    if (!codec)
+        return 0;
+    QStringEncoder encoder(codec->encoderName.constData(), QStringConverter::Flag::Stateless);
+    if (!encoder.isValid())
+        return 0;
+    // UTF-16 holds every character.
+    if (codec->byteOrderMark.size() == 2)
+        return 0;
+    // In the byte-wide encodings offered (GBK, Big5, UTF-8) the byte of "?" never stands inside
+    // a longer character, so every "?" that the text did not hold is a stand-in.
+    const QByteArray bytes = encoder.encode(text);
+    return std::max<qsizetype>(0, bytes.count('?') - text.count(u'?'));
+}
+
 std::optional<QString> readTextFile(const QString &name, const QString &path, QString *error) {
     const auto codec = resolveLabel(name);
     if (!codec) {

@@ -26,6 +26,10 @@ QString decodeBytes(const QByteArray &body, const QString &name);
 bool writeTextFile(const QString &text, const QString &name, const QString &path,
                    QString *error = nullptr);
 
+// How many characters of text the named encoding lacks, each of which writeTextFile writes as
+// "?"; 0 for an unknown name.
+qsizetype unencodableCount(const QString &text, const QString &name);
+
 // The whole file at path decoded by name (its byte-order mark skipped). nullopt, with a reason in
 // *error, on an unknown name or a file that cannot be read.
 std::optional<QString> readTextFile(const QString &name, const QString &path,

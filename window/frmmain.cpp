@@ -199,7 +199,7 @@ void frmMain::loadOptions() {
         return QString();
     };
     // An encoding the box does not offer would fail the book's write; the box keeps "gbk".
-    const int code = m_cmbCode->findText(value(globalOptions::encodingKey()));
+    const int code = m_cmbCode->findText(value(globalOptions::encodingKey()), Qt::MatchFixedString);
     m_cmbCode->setCurrentIndex(code >= 0 ? code : 0);
     m_checkBox[0]->setChecked(value(globalOptions::deleteTitleKey()) == u"1"_s);
     m_checkBox[1]->setChecked(value(globalOptions::smallChapterKey()) == u"1"_s);
@@ -305,8 +305,14 @@ void frmMain::processEvents() {
     QCoreApplication::processEvents();
 }
 
+void frmMain::showReport(const JobReport &report) {
+    // The status line keeps its result; what the book lacks is there when the pointer rests on it.
+    m_label[3]->setToolTip(pipeline::reportLines(report).join(u'\n'));
+}
+
 void frmMain::showRunning(bool running) {
     if (running) {
+        m_label[3]->setToolTip(QString());
         m_btnCmd[1]->setText(kStopCaption);
     } else {
         m_btnCmd[1]->setEnabled(true);

@@ -50,6 +50,7 @@ public:
     bool confirmReplace(const QString &path) override;
     void processEvents() override;
     void showRunning(bool running) override;
+    void showReport(const JobReport &report) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
