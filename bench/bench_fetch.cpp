@@ -6,12 +6,12 @@
 #include "analysis/contents.h"
 #include "analysis/scriptengine.h"
 #include "bench/benchutil.h"
+#include "browser/hiddenbrowser.h"
+#include "browser/webengine.h"
 #include "demo/demosite.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/jobview.h"
 #include "pipeline/pagefetch.h"
-#include "pipeline/webengine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -172,7 +172,7 @@ bool benchFetch() {
 int main(int argc, char *argv[]) {
     bench::useOneAllocatorPolicy();
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    pipeline::prepareWebEngine();
+    browser::prepareWebEngine();
     QGuiApplication app(argc, argv);
     bench::printHeader();
     const bool linear = benchAnalysis();

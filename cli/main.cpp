@@ -1,13 +1,13 @@
 // kestrelon-cli: downloads a serialised book from a terminal, with the same pipeline as the
 // window.
 
+#include "browser/webengine.h"
 #include "cli/checkreport.h"
 #include "cli/rulecheck.h"
 #include "cli/terminalview.h"
 #include "net/requestprofile.h"
 #include "pipeline/fetchpolicy.h"
 #include "pipeline/pipeline.h"
-#include "pipeline/webengine.h"
 #include "settings/inimodule.h"
 
 #include <QCommandLineParser>
@@ -268,7 +268,7 @@ int main(int argc, char *argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The pages' console messages and the browser's start-up report are not the user's concern.
     QLoggingCategory::setFilterRules(u"qt.webenginecontext.info=false\njs=false"_s);
-    pipeline::prepareWebEngine();
+    browser::prepareWebEngine();
     QGuiApplication app(argc, argv);
     // The terminal front end shares the window's settings file.
     iniModule::setSettingsBaseName(u"Kestrelon"_s);

@@ -2,16 +2,17 @@
 
 #include "analysis/contents.h"
 #include "analysis/scriptengine.h"
+#include "book/bookoutline.h"
+#include "browser/hiddenbrowser.h"
 #include "cli/ruleprobe.h"
 #include "net/urlreachable.h"
 #include "pattern/combineurl.h"
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
-#include "pipeline/bookoutline.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/loadsiterules.h"
 #include "pipeline/pagefetch.h"
+#include "pipeline/textaddress.h"
 #include "settings/inimodule.h"
 #include "text/typeset.h"
 
@@ -363,10 +364,8 @@ void RuleCheck::chapterStep(const QString &page) {
         return;
     const QString text = *found;
     if (m_job.pageKind == PageKind::Chapter) {
-        const auto candidate = norModule::combineUrlWithin(m_chapterUrl, text,
-                                                           norModule::candidateLimit(m_chapterUrl));
-        if (candidate &&
-            norModule::urlReachable(*candidate, m_chapterUrl, {}, m_job.inputs.contentsUrl)) {
+        const auto candidate = pipeline::textAddress(m_chapterUrl, text);
+        if (candidate && norModule::urlReachable(*candidate, m_job.inputs.contentsUrl)) {
             m_textAddress = *candidate;
             fetch(*candidate, PageKind::ChapterText);
             return;
@@ -439,7 +438,7 @@ QString RuleCheck::bookPieceOf(QString text) {
         norModule::htmlToText(text);
     }
     typeset::typesetChapter(text, m_chapterName, m_job.inputs.deleteTitle);
-    return pipeline::bookPiece(text, m_chapterVolume, m_chapterName, !m_job.continuation);
+    return book::bookPiece(text, m_chapterVolume, m_chapterName, !m_job.continuation);
 }
 
 QJsonObject RuleCheck::chapterReport() const {

@@ -1,7 +1,6 @@
 #include "net/urlreachable.h"
 
 #include "net/addressguard.h"
-#include "text/charset.h"
 
 #include <curl/curl.h>
 
@@ -46,15 +45,7 @@ size_t discardBody(char *, size_t size, size_t count, void *) {
 
 } // namespace
 
-qsizetype candidateLimit(const QString &reference) {
-    return charset::narrowLength(reference) + 20;
-}
-
-bool urlReachable(const QString &candidate, const QString &reference, const TransferLimits &limits,
-                  const QString &origin) {
-    if (charset::narrowLength(candidate) > candidateLimit(reference))
-        return false;
-
+bool urlReachable(const QString &candidate, const QString &origin, const TransferLimits &limits) {
     const std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(webTransfer::newHandle(),
                                                                      &curl_easy_cleanup);
     if (!handle)
@@ -65,7 +56,7 @@ bool urlReachable(const QString &candidate, const QString &reference, const Tran
     // The candidate comes from a chapter's text: it may reach private addresses only when the
     // job's own pages come from there.
     ConnectGuard guard;
-    guard.publicOnly = !addressGuard::privateAllowedFor(origin.isEmpty() ? reference : origin);
+    guard.publicOnly = !addressGuard::privateAllowedFor(origin);
     webTransfer::prepare(h, candidate.toUtf8(), limits, &guard);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Kestrelon");
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &onHeader);

@@ -2,14 +2,15 @@
 
 #include "analysis/contents.h"
 #include "analysis/scriptengine.h"
+#include "browser/hiddenbrowser.h"
 #include "net/urlreachable.h"
 #include "pattern/combineurl.h"
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
-#include "pipeline/bookfile.h"
+#include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/jobview.h"
+#include "pipeline/textaddress.h"
 #include "text/charset.h"
 #include "text/typeset.h"
 
@@ -53,7 +54,7 @@ void ChapterLoop::contentsStep() {
     }
     m_job.rangeStart = m_job.book.chapterIndex;
     m_pending.reset(); // what a job that failed or stopped left
-    m_outline = pipeline::BookOutline();
+    m_outline = book::BookOutline();
     m_job.continuation = false;
     m_fetcher.planChapters(m_job.book.chapters.chapterUrls, m_job.book.chapterIndex,
                            m_job.book.lastIndex);
@@ -84,14 +85,10 @@ void ChapterLoop::chapterStep(const QString &page) {
         return;
     }
     QString text = *found;
-    if (m_job.pageKind == PageKind::Chapter && !text.isEmpty()) {
+    if (m_job.pageKind == PageKind::Chapter) {
         // A short capture that opens as a page is the address of the chapter's text.
-        // (A text whose address would be too long for that is not resolved at all. An empty one
-        // names no page but this one, which would only be fetched again.)
-        const auto candidate =
-            norModule::combineUrlWithin(chapterUrl, text, norModule::candidateLimit(chapterUrl));
-        if (candidate &&
-            norModule::urlReachable(*candidate, chapterUrl, {}, m_job.inputs.contentsUrl)) {
+        const auto candidate = pipeline::textAddress(chapterUrl, text);
+        if (candidate && norModule::urlReachable(*candidate, m_job.inputs.contentsUrl)) {
             m_job.pageKind = PageKind::ChapterText;
             m_fetcher.handleWeb(*candidate);
             return;
@@ -196,7 +193,7 @@ std::optional<QString> ChapterLoop::bookTextOf(QString text, int index, bool con
     if (m_job.inputs.format == BookFormat::Epub)
         m_outline.addPage(text, volume, name, !continuation);
     // Headings only on a chapter's first page.
-    return pipeline::bookPiece(text, volume, name, !continuation);
+    return book::bookPiece(text, volume, name, !continuation);
 }
 
 std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageText) {
@@ -233,8 +230,7 @@ void ChapterLoop::failRule(const QString &key, const QString &rule,
 void ChapterLoop::finishBook() {
     if (!addPendingText())
         return;
-    m_job.bookText =
-        pipeline::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
+    m_job.bookText = book::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
     m_outline.title = m_job.book.bookTitle;
     m_outline.author = m_job.book.bookAuthor;
     if (m_job.inputs.format == BookFormat::Text)

@@ -3,8 +3,8 @@
 // the first wanted chapter; the chapter step takes each chapter page apart, appends its text to
 // the book and asks for what comes next, and writes the book after the last wanted chapter.
 
+#include "book/bookoutline.h"
 #include "pattern/compiledrule.h"
-#include "pipeline/bookoutline.h"
 #include "pipeline/pagefetch.h"
 
 #include <QSet>
@@ -54,5 +54,5 @@ private:
     };
     std::optional<PendingText> m_pending;
     // The book's structure beside its text, for an EPUB.
-    pipeline::BookOutline m_outline;
+    book::BookOutline m_outline;
 };

@@ -3,6 +3,8 @@
 // job, and the state the user sees and sets while it runs. The pipeline never reaches past this
 // interface.
 
+#include "book/bookfile.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,9 +12,6 @@
 
 #include <optional>
 #include <utility>
-
-// The kind of book file a job writes.
-enum class BookFormat { Text, Epub };
 
 // What a job works on, read from the front end once, when the job starts.
 struct JobInputs {

@@ -1,12 +1,12 @@
 #include "pipeline/pagefetch.h"
 
+#include "browser/hiddenbrowser.h"
+#include "browser/renderpage.h"
 #include "net/zipmodule.h"
 #include "pattern/replaceall.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/fetchscheduler.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/jobview.h"
-#include "pipeline/renderpage.h"
 #include "text/charset.h"
 
 #include <QUrl>
@@ -301,8 +301,8 @@ void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> ear
             m_job.pageText = std::move(*text);
         }
         if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
-            m_job.pageText = pipeline::renderPage(m_job.pageText, m_job.host,
-                                                  m_job.inputs.contentsUrl, m_renderer, m_http);
+            m_job.pageText = browser::renderPage(m_job.pageText, m_job.host,
+                                                 m_job.inputs.contentsUrl, m_renderer, m_http);
         m_job.pageText = tidyTags(std::move(m_job.pageText));
     }
 

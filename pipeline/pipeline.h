@@ -4,10 +4,10 @@
 // keeps one for its whole life and reaches it through its JobView.
 
 #include "analysis/scriptengine.h"
+#include "browser/hiddenbrowser.h"
 #include "net/httpclient.h"
 #include "pipeline/chapterloop.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/pagefetch.h"
 #include "pipeline/pluginsteps.h"
 

@@ -1,7 +1,7 @@
 #include "pipeline/pluginsteps.h"
 
 #include "pattern/combineurl.h"
-#include "pipeline/bookfile.h"
+#include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
 #include "text/charset.h"

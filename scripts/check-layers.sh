@@ -5,10 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The ranks are the README's layer table (How the code is organised).
 declare -A rank=(
     [pattern]=0
-    [text]=1 [settings]=1
-    [net]=2 [analysis]=2
+    [text]=1 [settings]=1 [net]=1
+    [analysis]=2 [browser]=2 [book]=2
     [plugins]=2
     [pipeline]=3
     [window]=4 [cli]=4 [demo]=4

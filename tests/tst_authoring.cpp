@@ -2,9 +2,9 @@
 // with a correct section and with each usual mistake, and EPUB books from whole jobs, read back
 // and compared with the text books, then validated by epubcheck.
 
+#include "browser/webengine.h"
 #include "demo/demosite.h"
 #include "pipeline/pipeline.h"
-#include "pipeline/webengine.h"
 #include "settings/inimodule.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
@@ -99,7 +99,7 @@ class TestAuthoring : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { pipeline::prepareWebEngine(); }
+    static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
     void initTestCase() {

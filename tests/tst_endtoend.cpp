@@ -2,8 +2,8 @@
 // loopback site, with the settings file in a temporary folder; every book file is compared byte
 // for byte.
 
+#include "browser/webengine.h"
 #include "pipeline/pipeline.h"
-#include "pipeline/webengine.h"
 #include "settings/inimodule.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
@@ -67,7 +67,7 @@ class TestEndToEnd : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { pipeline::prepareWebEngine(); }
+    static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
     void initTestCase() {

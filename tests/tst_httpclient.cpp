@@ -88,7 +88,6 @@ private slots:
         QTest::addColumn<bool>("reachable");
         QTest::addColumn<int>("requests"); // that reach the site
 
-        const QString page = m_site.url(u"/plain"_s);
         QTest::newRow("redirect followed") << m_site.url(u"/moved"_s) << true << 2;
         QTest::newRow("error status still answers")
             << m_site.url(u"/missing-cookie"_s) << true << 1;
@@ -96,11 +95,6 @@ private slots:
         QTest::newRow("body never arrives: not waited for")
             << m_site.url(u"/stalled-body"_s) << true << 1;
         QTest::newRow("no answer within the idle limit") << m_site.url(u"/slow"_s) << false << 1;
-        // Against the reference address, in GBK bytes: 20 longer is tried, 21 longer is not.
-        QTest::newRow("20 longer") << page + u"?"_s + QString(19, u'x') << true << 1;
-        QTest::newRow("21 longer") << page + u"?"_s + QString(20, u'x') << false << 0;
-        QTest::newRow("chinese counts two bytes")
-            << page + u"?"_s + QString(10, u'章') << false << 0;
         QTest::newRow("not a web address") << u"file:///etc/passwd"_s << false << 0;
     }
 

@@ -6,12 +6,12 @@
 // The "public" site is 127.0.0.1, counted as public through treatAsPublicForTesting; the private
 // services listen on 127.0.0.2, and as root on a name that /etc/hosts points there.
 
+#include "browser/hiddenbrowser.h"
+#include "browser/requestguard.h"
+#include "browser/webengine.h"
 #include "net/urlreachable.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/hiddenbrowser.h"
 #include "pipeline/pagefetch.h"
-#include "pipeline/requestguard.h"
-#include "pipeline/webengine.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
 #include "tests/support/testfiles.h"
@@ -92,7 +92,7 @@ class TestPageFetch : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { pipeline::prepareWebEngine(); }
+    static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
     void initTestCase() {
@@ -341,7 +341,7 @@ private slots:
         QCOMPARE(m_beacons, QStringList());
         // The probe for a chapter's further pages is held to the same rule.
         if (totalSeconds == 300)
-            QVERIFY(!norModule::urlReachable(url, url, {}, origin));
+            QVERIFY(!norModule::urlReachable(url, origin));
     }
 
     // What a hidden browser may fetch: nothing while it converts chapter HTML (no script of the

@@ -2,9 +2,9 @@
 // plug-in written from plugins/README.md alone) and libraries that fail on the way to an object.
 // They lie in the plug_ins folder beside this program (tests/plugins/CMakeLists.txt).
 
+#include "browser/webengine.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/pluginhost.h"
-#include "pipeline/webengine.h"
 #include "settings/inimodule.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
@@ -43,7 +43,7 @@ class TestPlugins : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { pipeline::prepareWebEngine(); }
+    static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
     void initTestCase();

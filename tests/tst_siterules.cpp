@@ -3,6 +3,7 @@
 
 #include "pipeline/downloadjob.h"
 #include "pipeline/loadsiterules.h"
+#include "pipeline/textaddress.h"
 #include "settings/inimodule.h"
 #include "tests/support/recordingview.h"
 #include "tests/support/testfiles.h"
@@ -79,6 +80,24 @@ private slots:
         QCOMPARE(job.rules.tagCharset, (std::array<QString, 3>{QString(), u"big5"_s, u"gbk"_s}));
         QCOMPARE(job.rules.tagDel, (QStringList{u"广告(.*?)。"_s, QString()}));
         QVERIFY(job.rules.tagChapter.isEmpty());
+    }
+
+    void textAddress_data() {
+        QTest::addColumn<QString>("capture");
+        QTest::addColumn<QString>("address"); // "" when the capture is not taken for one
+        // Against the chapter's address, in GBK bytes: 20 longer is tried, 21 longer is not.
+        const QString chapter = u"http://books.test/1.html"_s;
+        const QString x19 = QString(19, u'x');
+        QTest::newRow("20 longer") << u"?"_s + x19 << chapter + u"?"_s + x19;
+        QTest::newRow("21 longer") << u"?x"_s + x19 << QString();
+        QTest::newRow("chinese counts two bytes") << u"?"_s + QString(10, u'章') << QString();
+        QTest::newRow("empty: no page but the chapter's own") << QString() << QString();
+    }
+
+    void textAddress() {
+        QFETCH(QString, capture);
+        QTEST(pipeline::textAddress(u"http://books.test/1.html"_s, capture).value_or(QString()),
+              "address");
     }
 
 private:

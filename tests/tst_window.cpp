@@ -1,8 +1,8 @@
 // The window as a user meets it: real widgets clicked under the offscreen platform against a
 // loopback site, the help page's site list, and the tray control through its platform seam.
 
+#include "browser/webengine.h"
 #include "demo/demosite.h"
-#include "pipeline/webengine.h"
 #include "settings/inimodule.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
@@ -66,7 +66,7 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { pipeline::prepareWebEngine(); }
+    static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
     void initTestCase();

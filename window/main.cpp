@@ -1,7 +1,7 @@
 // Kestrelon: the desktop program that downloads a serialised book into one text file.
 
+#include "browser/webengine.h"
 #include "net/requestprofile.h"
-#include "pipeline/webengine.h"
 #include "window/appicon.h"
 #include "window/frmmain.h"
 
@@ -22,7 +22,7 @@ int main(int argc, char *argv[]) {
         return 64;
     }
     requestProfile::setProxy(*proxies);
-    pipeline::prepareWebEngine();
+    browser::prepareWebEngine();
     QApplication app(argc, argv);
     app.setApplicationName(u"Kestrelon"_s);
     app.setWindowIcon(kestrelonIcon());

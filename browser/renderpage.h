@@ -9,7 +9,7 @@
 class HiddenBrowser;
 class HttpClient;
 
-namespace pipeline {
+namespace browser {
 
 // The page as the hidden browser builds it, with the external scripts of the contents page's
 // own host inlined first (hosts compared as addressGuard normalises them; host, the job's
@@ -24,4 +24,4 @@ QString renderPage(const QString &pageText, const QString &host, const QString &
 // when the request fails.
 std::optional<QString> fetchScript(const QString &address, HttpClient &http);
 
-} // namespace pipeline
+} // namespace browser

@@ -8,7 +8,7 @@
 
 #include <optional>
 
-namespace pipeline {
+namespace book {
 
 struct ZipEntry {
     QString name;
@@ -20,4 +20,4 @@ struct ZipEntry {
 // could not be built.
 std::optional<QByteArray> zipArchive(const QList<ZipEntry> &entries, QString *error = nullptr);
 
-} // namespace pipeline
+} // namespace book

@@ -1,8 +1,6 @@
-#include "pipeline/bookfile.h"
+#include "book/bookfile.h"
 
-#include "pipeline/bookoutline.h"
-#include "pipeline/epubbook.h"
-#include "pipeline/jobview.h"
+#include "book/epubbook.h"
 #include "text/charset.h"
 
 #include <QDateTime>
@@ -18,7 +16,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace pipeline {
+namespace book {
 
 namespace {
 
@@ -109,52 +107,23 @@ QString bookFilePath(const QString &folder, const QString &title, const QString 
     return folder + name + suffix;
 }
 
-bool writeBook(const QString &text, const BookOutline &outline, const JobInputs &inputs,
-               JobView &view) {
-    const bool epub = inputs.format == BookFormat::Epub;
-    const QString path =
-        bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
-    const QFileInfo existing(path);
-    const bool link = existing.isSymLink();
-    if (existing.exists() || link) {
-        if (!view.confirmReplace(path))
-            return true;
-        // The user agreed to replace it: a read-only file may go too. A link's target is not
-        // the book and keeps its permissions.
-        if (existing.isFile() && !link)
-            QFile::setPermissions(path,
-                                  existing.permissions() | QFile::WriteOwner | QFile::WriteUser);
-    }
-    QString reason;
-    bool written = false;
+bool writeBookFile(const QString &path, const BookFile &book, QString *error) {
+    const bool link = QFileInfo(path).isSymLink();
     FileWriter write;
     std::optional<QByteArray> bytes;
-    if (epub) {
-        bytes = epubBook(outline, inputs.contentsUrl, QDateTime::currentDateTimeUtc(), &reason);
-        if (bytes)
-            write = [&bytes](const QString &at, QString *error) {
-                return saveBytes(at, *bytes, error);
-            };
+    if (book.format == BookFormat::Epub) {
+        bytes = epubBook(book.outline, book.source, QDateTime::currentDateTimeUtc(), error);
+        if (!bytes)
+            return false;
+        write = [&bytes](const QString &at, QString *why) { return saveBytes(at, *bytes, why); };
     } else {
-        write = [&](const QString &at, QString *error) {
-            return charset::writeTextFile(text, inputs.encoding, at, error);
+        write = [&book](const QString &at, QString *why) {
+            return charset::writeTextFile(book.text, book.encoding, at, why);
         };
     }
     // Both writers save through QSaveFile, which resolves a link and replaces its target; a link
     // is renamed over instead.
-    if (write)
-        written = link ? replaceLink(path, write, &reason) : write(path, &reason);
-    if (!written)
-        view.noteFailure(reason);
-    return written;
+    return link ? replaceLink(path, write, error) : write(path, error);
 }
 
-bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view) {
-    BookOutline outline;
-    if (inputs.format == BookFormat::Epub)
-        outline = outlineOfText(text);
-    outline.title = title;
-    return writeBook(text, outline, inputs, view);
-}
-
-} // namespace pipeline
+} // namespace book

@@ -3,7 +3,7 @@
 // navigation document with the volumes as nested entries, an NCX for older readers, packed with
 // the uncompressed mimetype first.
 
-#include "pipeline/bookoutline.h"
+#include "book/bookoutline.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace pipeline {
+namespace book {
 
 // The book's identifier: a name-based UUID of the address it was read from, so that every new
 // download of the same book replaces the old one in a reader's library.
@@ -22,4 +22,4 @@ QString epubIdentifier(const QString &source);
 std::optional<QByteArray> epubBook(const BookOutline &outline, const QString &source,
                                    const QDateTime &modified, QString *error = nullptr);
 
-} // namespace pipeline
+} // namespace book

@@ -3,7 +3,7 @@
 // its cookie, build a page from HTML with its scripts run, and render an HTML fragment as text.
 // Every wait is bounded; a page that does not finish in time is stopped and taken as it stands.
 
-#include "pipeline/requestguard.h"
+#include "browser/requestguard.h"
 
 #include <QList>
 #include <QObject>

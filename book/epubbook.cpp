@@ -1,6 +1,6 @@
-#include "pipeline/epubbook.h"
+#include "book/epubbook.h"
 
-#include "pipeline/ziparchive.h"
+#include "book/ziparchive.h"
 
 #include <QUuid>
 
@@ -8,7 +8,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace pipeline {
+namespace book {
 
 namespace {
 
@@ -228,4 +228,4 @@ std::optional<QByteArray> epubBook(const BookOutline &outline, const QString &so
     return zipArchive(files, error);
 }
 
-} // namespace pipeline
+} // namespace book

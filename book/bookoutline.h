@@ -6,7 +6,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace pipeline {
+namespace book {
 
 struct OutlineChapter {
     QString volume;         // the heading of the volume this chapter opens, "" when none
@@ -38,4 +38,4 @@ QString bookText(const QString &title, const QString &author, const QString &bod
 // title and the author, every further line that is not blank a paragraph of one chapter.
 BookOutline outlineOfText(const QString &text);
 
-} // namespace pipeline
+} // namespace book

@@ -1,8 +1,8 @@
-#include "pipeline/bookoutline.h"
+#include "book/bookoutline.h"
 
 using namespace Qt::StringLiterals;
 
-namespace pipeline {
+namespace book {
 
 namespace {
 
@@ -54,4 +54,4 @@ BookOutline outlineOfText(const QString &text) {
     return outline;
 }
 
-} // namespace pipeline
+} // namespace book

@@ -1,4 +1,4 @@
-#include "pipeline/ziparchive.h"
+#include "book/ziparchive.h"
 
 #include <zip.h>
 
@@ -6,7 +6,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace pipeline {
+namespace book {
 
 namespace {
 
@@ -83,4 +83,4 @@ std::optional<QByteArray> zipArchive(const QList<ZipEntry> &entries, QString *er
     return bytes;
 }
 
-} // namespace pipeline
+} // namespace book

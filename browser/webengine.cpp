@@ -1,4 +1,4 @@
-#include "pipeline/webengine.h"
+#include "browser/webengine.h"
 
 #include "net/requestprofile.h"
 
@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-namespace pipeline {
+namespace browser {
 
 namespace {
 
@@ -48,4 +48,4 @@ void prepareWebEngine() {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
-} // namespace pipeline
+} // namespace browser

@@ -1,4 +1,4 @@
-#include "pipeline/requestguard.h"
+#include "browser/requestguard.h"
 
 #include "net/addressguard.h"
 #include "net/requestprofile.h"

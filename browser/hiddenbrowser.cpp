@@ -1,4 +1,4 @@
-#include "pipeline/hiddenbrowser.h"
+#include "browser/hiddenbrowser.h"
 
 #include "net/requestprofile.h"
 

@@ -1,10 +1,10 @@
-#include "pipeline/renderpage.h"
+#include "browser/renderpage.h"
 
+#include "browser/hiddenbrowser.h"
 #include "net/addressguard.h"
 #include "net/httpclient.h"
 #include "pattern/combineurl.h"
 #include "pattern/pattern.h"
-#include "pipeline/hiddenbrowser.h"
 #include "text/charset.h"
 
 #include <QUrl>
@@ -13,7 +13,7 @@
 
 using namespace Qt::StringLiterals;
 
-namespace pipeline {
+namespace browser {
 
 namespace {
 
@@ -76,4 +76,4 @@ QString renderPage(const QString &pageText, const QString &host, const QString &
     return browser.buildPage(page, contents).value_or(page);
 }
 
-} // namespace pipeline
+} // namespace browser

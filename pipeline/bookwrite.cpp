@@ -1,0 +1,45 @@
+#include "pipeline/bookwrite.h"
+
+#include "book/bookfile.h"
+#include "pipeline/jobview.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace pipeline {
+
+bool writeBook(const QString &text, const book::BookOutline &outline, const JobInputs &inputs,
+               JobView &view) {
+    const bool epub = inputs.format == BookFormat::Epub;
+    const QString path =
+        book::bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
+    const QFileInfo existing(path);
+    const bool link = existing.isSymLink();
+    if (existing.exists() || link) {
+        if (!view.confirmReplace(path))
+            return true;
+        // The user agreed to replace it: a read-only file may go too. A link's target is not
+        // the book and keeps its permissions.
+        if (existing.isFile() && !link)
+            QFile::setPermissions(path,
+                                  existing.permissions() | QFile::WriteOwner | QFile::WriteUser);
+    }
+    const book::BookFile file{inputs.format, text, inputs.encoding, outline, inputs.contentsUrl};
+    QString reason;
+    if (book::writeBookFile(path, file, &reason))
+        return true;
+    view.noteFailure(reason);
+    return false;
+}
+
+bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view) {
+    book::BookOutline outline;
+    if (inputs.format == BookFormat::Epub)
+        outline = book::outlineOfText(text);
+    outline.title = title;
+    return writeBook(text, outline, inputs, view);
+}
+
+} // namespace pipeline
