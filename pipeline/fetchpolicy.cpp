@@ -1,7 +1,7 @@
 #include "pipeline/fetchpolicy.h"
 
 #include "pipeline/jobview.h"
-#include "settings/inimodule.h"
+#include "settings/sitekeys.h"
 
 #include <QUrl>
 
@@ -14,9 +14,9 @@ namespace pipeline {
 
 namespace {
 
-std::optional<int> siteNumber(const QString &host, const QString &key, int least, int most) {
+std::optional<int> siteNumber(const QString &host, siteKeys::Key key, int least, int most) {
     bool ok = false;
-    const int value = iniModule::peekSetting(host, key).trimmed().toInt(&ok);
+    const int value = siteKeys::read(host, key).trimmed().toInt(&ok);
     if (!ok || value < least || value > most)
         return std::nullopt;
     return value;
@@ -27,11 +27,11 @@ std::optional<int> siteNumber(const QString &host, const QString &key, int least
 FetchPolicy fetchPolicy(const JobInputs &inputs, const QString &host) {
     FetchPolicy policy;
     policy.parallel = inputs.parallel.value_or(
-        siteNumber(host, u"parallel"_s, 1, kMaxParallel).value_or(policy.parallel));
+        siteNumber(host, siteKeys::Key::Parallel, 1, kMaxParallel).value_or(policy.parallel));
     policy.retries = inputs.retries.value_or(
-        siteNumber(host, u"retries"_s, 0, kMaxRetries).value_or(policy.retries));
+        siteNumber(host, siteKeys::Key::Retries, 0, kMaxRetries).value_or(policy.retries));
     policy.delayMs = inputs.delayMs.value_or(
-        siteNumber(host, u"delay"_s, 0, kMaxDelayMs).value_or(policy.delayMs));
+        siteNumber(host, siteKeys::Key::Delay, 0, kMaxDelayMs).value_or(policy.delayMs));
     // A front end's own values are held to the same ranges.
     policy.parallel = std::clamp(policy.parallel, 1, kMaxParallel);
     policy.retries = std::clamp(policy.retries, 0, kMaxRetries);
@@ -39,7 +39,7 @@ FetchPolicy fetchPolicy(const JobInputs &inputs, const QString &host) {
     if (inputs.resume) {
         policy.resume = *inputs.resume;
     } else {
-        const QString resume = iniModule::peekSetting(host, u"resume"_s).trimmed();
+        const QString resume = siteKeys::read(host, siteKeys::Key::Resume).trimmed();
         policy.resume = !resume.isEmpty() && resume != u"0"_s;
     }
     return policy;

@@ -6,11 +6,12 @@
 #include "pipeline/pluginhost.h"
 #include "settings/inimodule.h"
 #include "settings/profiletext.h"
+#include "settings/sitekeys.h"
 
 #include <QFile>
 
 using namespace Qt::StringLiterals;
-using iniModule::readSetting;
+using siteKeys::Key;
 
 namespace pipeline {
 
@@ -43,13 +44,13 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
     // (its tagTitle empty or misspelt) stays exactly as it is, rules and all. Only for a host
     // without a section does the read write its default, into a section that is then removed.
     const bool ownSection = hasSection(host);
-    const QString title = ownSection ? iniModule::peekSetting(host, u"tagTitle"_s)
-                                     : readSetting(host, u"tagTitle"_s, QString());
+    const QString title = ownSection ? iniModule::peekSetting(host, siteKeys::name(Key::TagTitle))
+                                     : siteKeys::read(host, Key::TagTitle);
     if (title.isEmpty()) {
         view.setStatus(u"取书进度：例外站点！"_s);
         if (!ownSection)
             iniModule::deleteSettingSection(host);
-        return true;
+        return false;
     }
 
     job.plugin.reset();
@@ -57,33 +58,33 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
     job.book = BookContents();
     job.bookText.clear();
 
-    const QStringList charsets = splitAlternatives(readSetting(host, u"tagCharset"_s, QString()));
+    const QStringList charsets = splitAlternatives(siteKeys::read(host, Key::TagCharset));
     for (int kind = 0; kind < 3; ++kind)
         job.rules.tagCharset[kind] = charsets.value(kind);
 
-    const QString plugin = readSetting(host, u"plugins"_s, QString());
+    const QString plugin = siteKeys::read(host, Key::Plugins);
     if (!plugin.isEmpty()) {
         // A plug-in analyses this site's pages; none of the rule keys below is read for it. When
         // it cannot be loaded the job runs without rules and fails at its first page.
         const PluginStart start{iniModule::settingsFilePath(), host, job.inputs.firstChapterUrl,
                                 job.inputs.lastChapterUrl};
         job.plugin = loadPlugin(plugin, start, view);
-        return false;
+        return true;
     }
 
-    iniModule::deleteSettingKey(host, u"plugins"_s);
+    iniModule::deleteSettingKey(host, siteKeys::name(Key::Plugins));
     SiteRules &rules = job.rules;
-    rules.tagSort = readSetting(host, u"tagSort"_s, QString());
-    rules.tagUrl = readSetting(host, u"tagUrl"_s, QString());
-    rules.tagHtml = readSetting(host, u"tagHtml"_s, QString());
-    rules.tagTitle = splitAlternatives(readSetting(host, u"tagTitle"_s, QString()));
-    rules.tagAuthor = splitAlternatives(readSetting(host, u"tagAuthor"_s, QString()));
-    rules.tagVolume = splitAlternatives(readSetting(host, u"tagVolume"_s, QString()));
-    rules.tagChapter = splitAlternatives(readSetting(host, u"tagChapter"_s, QString()));
-    rules.tagText = splitAlternatives(readSetting(host, u"tagText"_s, QString()));
-    rules.tagDel = splitAlternatives(readSetting(host, u"tagDel"_s, QString()));
-    rules.tagNext = splitAlternatives(readSetting(host, u"tagNext"_s, QString()));
-    return false;
+    rules.tagSort = siteKeys::read(host, Key::TagSort);
+    rules.tagUrl = siteKeys::read(host, Key::TagUrl);
+    rules.tagHtml = siteKeys::read(host, Key::TagHtml);
+    rules.tagTitle = splitAlternatives(siteKeys::read(host, Key::TagTitle));
+    rules.tagAuthor = splitAlternatives(siteKeys::read(host, Key::TagAuthor));
+    rules.tagVolume = splitAlternatives(siteKeys::read(host, Key::TagVolume));
+    rules.tagChapter = splitAlternatives(siteKeys::read(host, Key::TagChapter));
+    rules.tagText = splitAlternatives(siteKeys::read(host, Key::TagText));
+    rules.tagDel = splitAlternatives(siteKeys::read(host, Key::TagDel));
+    rules.tagNext = splitAlternatives(siteKeys::read(host, Key::TagNext));
+    return true;
 }
 
 } // namespace pipeline

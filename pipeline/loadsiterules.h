@@ -13,11 +13,11 @@ namespace pipeline {
 // twice in a row gives empty entries.
 QStringList splitAlternatives(const QString &value);
 
-// True when the job's contents-page address names a site without rules: the status line then reads
-// "取书进度：例外站点！" and the job must not start. A host without a section leaves none behind;
-// a section whose tagTitle is empty or missing stays byte for byte as it was. Otherwise the job's
-// rules are loaded and its book fields cleared. Missing keys are written back empty, in reading
-// order, and an empty "plugins" key removed again.
+// True when the job's rules (or its plug-in) are loaded and its book fields cleared. Missing keys
+// are written back empty, in reading order (siteKeys::Key), and an empty "plugins" key removed
+// again. False when the contents-page address names a site without rules: the status line then
+// reads "取书进度：例外站点！" and the job must not start. A host without a section leaves none
+// behind; a section whose tagTitle is empty or missing stays byte for byte as it was.
 bool loadSiteRules(DownloadJob &job, JobView &view);
 
 } // namespace pipeline

@@ -12,54 +12,42 @@ QString section() {
     return u"全局设置"_s;
 }
 
-QString bookshelfKey() {
-    return u"书架路径"_s;
+QStringList bookEncodings() {
+    return {u"gbk"_s, u"utf-8"_s, u"unicode"_s, u"big5"_s};
 }
 
-QString encodingKey() {
-    return u"编码模式"_s;
-}
-
-QString deleteTitleKey() {
-    return u"标题删除"_s;
-}
-
-QString smallChapterKey() {
-    return u"章节识别"_s;
-}
-
-QString browserTextKey() {
-    return u"格式转换"_s;
-}
-
-QString contentsPageKey() {
-    return u"目录页面"_s;
-}
-
-QString rangeStartKey() {
-    return u"起始页面"_s;
-}
-
-QString rangeEndKey() {
-    return u"结束页面"_s;
-}
-
-const std::array<Option, 8> &options() {
-    static const std::array<Option, 8> all{{
-        {bookshelfKey(), QString()},
-        {encodingKey(), u"gbk"_s},
-        {deleteTitleKey(), u"0"_s},
-        {smallChapterKey(), u"0"_s},
-        {browserTextKey(), u"0"_s},
-        {contentsPageKey(), QString()},
-        {rangeStartKey(), QString()},
-        {rangeEndKey(), QString()},
+const std::array<iniModule::Key, kCount> &entries() {
+    static const std::array<iniModule::Key, kCount> all{{
+        {u"书架路径"_s, QString()},
+        {u"编码模式"_s, bookEncodings().first()},
+        {u"标题删除"_s, u"0"_s},
+        {u"章节识别"_s, u"0"_s},
+        {u"格式转换"_s, u"0"_s},
+        {u"目录页面"_s, QString()},
+        {u"起始页面"_s, QString()},
+        {u"结束页面"_s, QString()},
     }};
     return all;
 }
 
+const iniModule::Key &entry(Key key) {
+    return entries()[std::size_t(key)];
+}
+
+QString name(Key key) {
+    return entry(key).name;
+}
+
+QString read(Key key) {
+    return iniModule::readKey(section(), entry(key));
+}
+
+bool write(Key key, const QString &value) {
+    return iniModule::writeSetting(section(), name(key), value);
+}
+
 QString startupBookshelfFolder() {
-    const QString stored = iniModule::readSetting(section(), bookshelfKey(), QString());
+    const QString stored = read(Key::Bookshelf);
     // A stored path that is now a file is as unusable as a missing one.
     if (stored.isEmpty() || !QFileInfo(stored).isDir())
         return iniModule::programFolder();

@@ -117,7 +117,7 @@ void frmMain::buildControls() {
     m_cmbCode = new QComboBox(m_frmBox);
     m_cmbCode->setObjectName(u"cmbCode"_s);
     m_cmbCode->setGeometry(240, 36, 51, 20);
-    m_cmbCode->addItems({u"gbk"_s, u"utf-8"_s, u"unicode"_s, u"big5"_s});
+    m_cmbCode->addItems(globalOptions::bookEncodings());
     m_cmbCode->setToolTip(u"文章保存的编码模式。"_s);
 
     const std::array<QString, 3> checkCaptions{u"删除相同标题行"_s, u"小章节识别"_s, u"转换模式"_s};
@@ -188,40 +188,32 @@ void frmMain::loadBookshelf() {
 }
 
 void frmMain::loadOptions() {
-    using iniModule::readSetting;
-    const auto &options = globalOptions::options();
-    const QString section = globalOptions::section();
-    const auto value = [&](const QString &key) {
-        for (const globalOptions::Option &option : options) {
-            if (option.key == key)
-                return readSetting(section, key, option.defaultValue);
-        }
-        return QString();
-    };
+    using globalOptions::Key;
+    using globalOptions::read;
     // An encoding the box does not offer would fail the book's write; the box keeps "gbk".
-    const int code = m_cmbCode->findText(value(globalOptions::encodingKey()), Qt::MatchFixedString);
+    const int code = m_cmbCode->findText(read(Key::Encoding), Qt::MatchFixedString);
     m_cmbCode->setCurrentIndex(code >= 0 ? code : 0);
-    m_checkBox[0]->setChecked(value(globalOptions::deleteTitleKey()) == u"1"_s);
-    m_checkBox[1]->setChecked(value(globalOptions::smallChapterKey()) == u"1"_s);
-    m_checkBox[2]->setChecked(value(globalOptions::browserTextKey()) == u"1"_s);
+    m_checkBox[0]->setChecked(read(Key::DeleteTitle) == u"1"_s);
+    m_checkBox[1]->setChecked(read(Key::SmallChapter) == u"1"_s);
+    m_checkBox[2]->setChecked(read(Key::BrowserText) == u"1"_s);
     // The address first: setting it empties the range fields.
-    m_txtNum[0]->setText(value(globalOptions::contentsPageKey()));
-    m_txtNum[1]->setText(value(globalOptions::rangeStartKey()));
-    m_txtNum[2]->setText(value(globalOptions::rangeEndKey()));
+    m_txtNum[0]->setText(read(Key::ContentsPage));
+    m_txtNum[1]->setText(read(Key::RangeStart));
+    m_txtNum[2]->setText(read(Key::RangeEnd));
 }
 
 void frmMain::saveOptions() {
-    using iniModule::writeSetting;
-    const QString section = globalOptions::section();
+    using globalOptions::Key;
+    using globalOptions::write;
     const auto state = [](const QCheckBox *box) { return box->isChecked() ? u"1"_s : u"0"_s; };
-    writeSetting(section, globalOptions::bookshelfKey(), m_btnCmd[0]->toolTip());
-    writeSetting(section, globalOptions::encodingKey(), m_cmbCode->currentText());
-    writeSetting(section, globalOptions::deleteTitleKey(), state(m_checkBox[0]));
-    writeSetting(section, globalOptions::smallChapterKey(), state(m_checkBox[1]));
-    writeSetting(section, globalOptions::browserTextKey(), state(m_checkBox[2]));
-    writeSetting(section, globalOptions::contentsPageKey(), m_txtNum[0]->text());
-    writeSetting(section, globalOptions::rangeStartKey(), m_txtNum[1]->text());
-    writeSetting(section, globalOptions::rangeEndKey(), m_txtNum[2]->text());
+    write(Key::Bookshelf, m_btnCmd[0]->toolTip());
+    write(Key::Encoding, m_cmbCode->currentText());
+    write(Key::DeleteTitle, state(m_checkBox[0]));
+    write(Key::SmallChapter, state(m_checkBox[1]));
+    write(Key::BrowserText, state(m_checkBox[2]));
+    write(Key::ContentsPage, m_txtNum[0]->text());
+    write(Key::RangeStart, m_txtNum[1]->text());
+    write(Key::RangeEnd, m_txtNum[2]->text());
 }
 
 void frmMain::onCommand(int index) {

@@ -3,6 +3,7 @@
 #include "pattern/pattern.h"
 #include "plugins/quorvel/pagetext.h"
 #include "settings/inimodule.h"
+#include "settings/sitekeys.h"
 #include "text/typeset.h"
 
 #include <QLocale>
@@ -75,14 +76,16 @@ void makeTxt::Initialize(const QString &m_iniFile, const QString &m_hostName,
     setMinimumLength(Param_2);
     // Read from the file the host named; a missing key is written back empty, as the program's
     // own reads do.
-    auto read = [&](const QString &key) {
-        return alternatives(
-            iniModule::readSettingIn(library().settingsPath, m_hostName, key, QString()));
+    auto read = [&](siteKeys::Key key) {
+        const iniModule::Key &entry = siteKeys::entry(key);
+        return alternatives(iniModule::readSettingIn(library().settingsPath, m_hostName, entry.name,
+                                                     entry.defaultValue));
     };
-    m_tagTitle = read(u"tagTitle"_s);
-    m_tagAuthor = read(u"tagAuthor"_s);
-    m_tagText = read(u"tagText"_s);
-    m_tagNext = read(u"tagNext"_s);
+    using siteKeys::Key;
+    m_tagTitle = read(Key::TagTitle);
+    m_tagAuthor = read(Key::TagAuthor);
+    m_tagText = read(Key::TagText);
+    m_tagNext = read(Key::TagNext);
 }
 
 void makeTxt::readFirstPage(const QString &html) {
