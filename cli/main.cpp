@@ -1,14 +1,15 @@
 // kestrelon-cli: downloads a serialised book from a terminal, with the same pipeline as the
 // window.
 
-#include "browser/webengine.h"
 #include "cli/checkreport.h"
 #include "cli/rulecheck.h"
 #include "cli/terminalview.h"
-#include "net/requestprofile.h"
+#include "pipeline/bootstrap.h"
 #include "pipeline/fetchpolicy.h"
 #include "pipeline/pipeline.h"
+#include "settings/globaloptions.h"
 #include "settings/inimodule.h"
+#include "settings/sitekeys.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -48,7 +49,6 @@ const char kDescription[] =
 
 struct Parsed {
     TerminalOptions options;
-    QString settingsFile;
     bool checkRules = false;
     QString checkedChapter; // --chapter
     bool json = false;
@@ -100,7 +100,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     const QCommandLineOption encoding(u"encoding"_s,
                                       u"Encoding of the book file: gbk, utf-8, unicode or big5 "
                                       u"(default gbk)."_s,
-                                      u"NAME"_s, u"gbk"_s);
+                                      u"NAME"_s, globalOptions::bookEncodings().first());
     const QCommandLineOption deleteTitle(u"delete-title"_s,
                                          u"删除相同标题行: remove a chapter's title repeated on "
                                          u"its first line."_s);
@@ -139,21 +139,23 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                    u"environment)."_s,
                                    u"URL"_s);
     parser.addOption(proxy);
-    const QCommandLineOption parallel(u"parallel"_s,
+    // The options that override a site's fetch keys are named after them.
+    using SiteKey = siteKeys::Key;
+    const QCommandLineOption parallel(siteKeys::name(SiteKey::Parallel),
                                       u"Requests in flight at once, 1 to 32 (default: the site's "
                                       u"\"parallel\" key, else 1)."_s,
                                       u"N"_s);
-    const QCommandLineOption retries(u"retries"_s,
+    const QCommandLineOption retries(siteKeys::name(SiteKey::Retries),
                                      u"Tries again after a refused, timed-out or cut connection, "
                                      u"HTTP 429 or 5xx, 0 to 20 (default: the site's \"retries\" "
                                      u"key, else 0)."_s,
                                      u"N"_s);
-    const QCommandLineOption delay(u"delay"_s,
+    const QCommandLineOption delay(siteKeys::name(SiteKey::Delay),
                                    u"Least pause between the starts of two requests to one "
                                    u"site, in milliseconds (default: the site's \"delay\" key, "
                                    u"else 0)."_s,
                                    u"MS"_s);
-    const QCommandLineOption resume(u"resume"_s,
+    const QCommandLineOption resume(siteKeys::name(SiteKey::Resume),
                                     u"Keep every page in the cache folder and take from it what "
                                     u"an earlier run of this book kept."_s);
     parser.addOptions({parallel, retries, delay, resume});
@@ -170,8 +172,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     if (parser.isSet(help)) {
         // There is no application object yet to name the program.
         const QString text = parser.helpText().replace(u"<executable_name>"_s, u"kestrelon-cli"_s);
-        // The terminal front end shares the window's settings file.
-        iniModule::setSettingsBaseName(u"Kestrelon"_s);
+        pipeline::chooseSettingsFile();
         const QString inUse =
             parser.isSet(settings) ? parser.value(settings) : iniModule::settingsFilePath();
         std::printf("%s\nSettings file in use: %s\n", text.toLocal8Bit().constData(),
@@ -186,7 +187,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         return std::nullopt;
     }
     const QString name = parser.value(encoding).toLower();
-    if (!QStringList{u"gbk"_s, u"utf-8"_s, u"unicode"_s, u"big5"_s}.contains(name)) {
+    if (!globalOptions::bookEncodings().contains(name)) {
         *exitCode = usageError(u"unknown encoding '%1'"_s.arg(parser.value(encoding)));
         return std::nullopt;
     }
@@ -212,14 +213,16 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         *exitCode = usageError(u"no such settings file '%1'"_s.arg(parser.value(settings)));
         return std::nullopt;
     }
-    // One proxy for libcurl and the browser engine alike, settled before either starts.
-    QString proxyError;
-    const auto proxies = requestProfile::resolveProxy(parser.value(proxy), &proxyError);
-    if (!proxies) {
-        *exitCode = usageError(proxyError);
+    // The settings file, and one proxy for libcurl and the browser engine alike, settled before
+    // either starts.
+    const QString settingsFile =
+        parser.isSet(settings) ? QFileInfo(parser.value(settings)).absoluteFilePath() : QString();
+    const pipeline::BootstrapResult started =
+        pipeline::bootstrap({settingsFile, parser.value(proxy), parser.isSet(checkRules)});
+    if (!started.ok) {
+        *exitCode = usageError(started.error);
         return std::nullopt;
     }
-    requestProfile::setProxy(*proxies);
 
     Parsed parsed;
     TerminalOptions &options = parsed.options;
@@ -245,8 +248,6 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
                       : parser.isSet(keep)    ? ReplaceAnswer::Keep
                                               : ReplaceAnswer::Ask;
-    if (parser.isSet(settings))
-        parsed.settingsFile = QFileInfo(parser.value(settings)).absoluteFilePath();
     return parsed;
 }
 
@@ -268,13 +269,7 @@ int main(int argc, char *argv[]) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The pages' console messages and the browser's start-up report are not the user's concern.
     QLoggingCategory::setFilterRules(u"qt.webenginecontext.info=false\njs=false"_s);
-    browser::prepareWebEngine();
     QGuiApplication app(argc, argv);
-    // The terminal front end shares the window's settings file.
-    iniModule::setSettingsBaseName(u"Kestrelon"_s);
-    iniModule::setSettingsFileOverride(parsed->settingsFile);
-    // The rule checker leaves the settings file as it found it.
-    iniModule::setSettingsReadOnly(parsed->checkRules);
     iniModule::prepareSettingsFile();
 
     if (parsed->checkRules)

@@ -163,8 +163,8 @@ void frmMain::buildControls() {
 
 void frmMain::startUp() {
     m_pipeline = new Pipeline(*this, this);
-    iniModule::setSettingsBaseName(
-        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    // The file was chosen at start-up (pipeline::bootstrap); a user's own copy of the shipped
+    // one is made before the first read.
     iniModule::prepareSettingsFile();
     // Without a help page the area stays blank; the program works as well.
     if (const auto page = helpPage::preparedHelpPage())

@@ -1,7 +1,6 @@
 // Kestrelon: the desktop program that downloads a serialised book into one text file.
 
-#include "browser/webengine.h"
-#include "net/requestprofile.h"
+#include "pipeline/bootstrap.h"
 #include "window/appicon.h"
 #include "window/frmmain.h"
 
@@ -13,16 +12,14 @@
 using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[]) {
-    // One proxy, from the environment, for the program's requests and its browsers alike.
-    QString proxyError;
-    const auto proxies = requestProfile::resolveProxy(QString(), &proxyError);
-    if (!proxies) {
+    // The settings file beside the program, and one proxy, from the environment, for the
+    // program's requests and its browsers alike.
+    const pipeline::BootstrapResult started = pipeline::bootstrap();
+    if (!started.ok) {
         QApplication app(argc, argv);
-        QMessageBox::critical(nullptr, u"Kestrelon"_s, u"代理地址无效：%1"_s.arg(proxyError));
+        QMessageBox::critical(nullptr, u"Kestrelon"_s, u"代理地址无效：%1"_s.arg(started.error));
         return 64;
     }
-    requestProfile::setProxy(*proxies);
-    browser::prepareWebEngine();
     QApplication app(argc, argv);
     app.setApplicationName(u"Kestrelon"_s);
     app.setWindowIcon(kestrelonIcon());
