@@ -8,8 +8,9 @@
 
 namespace siteKeys {
 
-// In reading order: the rule keys a job adds to a section that lacks them, then the fetch keys
-// that are only ever read as they stand.
+// tagName first, as a section begins with it; then the rule keys in the order a job reads them,
+// which is the order it adds missing ones in (an empty "plugins" is removed again); then the fetch
+// keys, only ever read as they stand.
 enum class Key {
     TagName,    // the site's display name, only listed on the help page; never read or added
     TagTitle,   // the book's title; a section without it is no rule site
