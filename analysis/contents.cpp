@@ -59,17 +59,17 @@ bool ContentsAnalysis::analyseContents(const QString &page) {
     QList<qsizetype> headingPositions;
     QStringList headingNames;
     if (!findVolumeHeadings(text, headingPositions, headingNames))
-        return true;
+        return false;
     if (!collectChapters(text, headingPositions, headingNames))
-        return true;
+        return false;
     if (!m_rules.tagSort.isEmpty() && !sortChapters())
-        return true;
+        return false;
     if (!findRange())
-        return true;
+        return false;
     if (m_request.smallChapters)
         mergeSmallChapters();
     keepFirstVolumeNames();
-    return false;
+    return true;
 }
 
 bool ContentsAnalysis::findVolumeHeadings(const QString &page, QList<qsizetype> &positions,

@@ -32,7 +32,7 @@ public:
     ContentsAnalysis(const SiteRules &rules, const ContentsRequest &request, ScriptEngine &scripts,
                      BookContents &book);
 
-    // Runs the whole analysis on the decoded contents page. True when it failed: then no chapter
+    // Runs the whole analysis on the decoded contents page. False when it failed: then no chapter
     // is to be fetched, and what the lists hold at that moment stays.
     bool analyseContents(const QString &page);
 
@@ -46,6 +46,7 @@ public:
     bool sortChapters();
 
 private:
+    // Each false only when the engine gave up on a rule.
     bool findVolumeHeadings(const QString &page, QList<qsizetype> &positions, QStringList &names);
     bool collectChapters(const QString &page, const QList<qsizetype> &headingPositions,
                          const QStringList &headingNames);

@@ -87,22 +87,19 @@ private:
 // Asks for the listed pages one after another, as chapter pages.
 class PageChain : public PageSteps {
 public:
-    PageChain(PageFetcher &fetcher, DownloadJob &job, QStringList urls)
+    PageChain(PageFetcher &fetcher, QStringList urls)
         : m_fetcher(fetcher)
-        , m_job(job)
         , m_urls(std::move(urls)) {}
-    void contentsStep() override { next(); }
-    void chapterStep(const QString &) override { next(); }
+    void contentsStep(const FetchedPage &) override { next(); }
+    void chapterStep(const FetchedPage &) override { next(); }
     void next() {
         if (m_urls.isEmpty())
             return;
-        m_job.pageKind = PageKind::Chapter;
-        m_fetcher.handleWeb(m_urls.takeFirst());
+        m_fetcher.handleWeb(m_urls.takeFirst(), PageKind::Chapter);
     }
 
 private:
     PageFetcher &m_fetcher;
-    DownloadJob &m_job;
     QStringList m_urls;
 };
 
@@ -142,7 +139,7 @@ bool benchFetch() {
             HiddenBrowser browser;
             HiddenBrowser renderer;
             PageFetcher fetcher(job, view, http, browser, renderer);
-            PageChain chain(fetcher, job, urls);
+            PageChain chain(fetcher, urls);
             fetcher.setSteps(&chain);
             chain.next();
         },

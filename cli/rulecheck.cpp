@@ -1,18 +1,13 @@
 #include "cli/rulecheck.h"
 
-#include "analysis/contents.h"
-#include "analysis/scriptengine.h"
-#include "book/bookoutline.h"
-#include "browser/hiddenbrowser.h"
 #include "cli/ruleprobe.h"
-#include "net/urlreachable.h"
-#include "pattern/combineurl.h"
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
+#include "pipeline/chapterpage.h"
 #include "pipeline/downloadjob.h"
+#include "pipeline/jobfactory.h"
 #include "pipeline/loadsiterules.h"
-#include "pipeline/pagefetch.h"
-#include "pipeline/textaddress.h"
+#include "pipeline/rulechecksteps.h"
 #include "settings/inimodule.h"
 #include "text/typeset.h"
 
@@ -33,11 +28,6 @@ namespace rulecheck {
 
 namespace {
 
-// As the chapter loop: a chapter page's line ends become these marks while tagText runs on it.
-constexpr QChar kCarriageReturnMark = u'\u000E';
-constexpr QChar kLineFeedMark = u'\u000F';
-// As the chapter loop: far more follow-on pages than any real chapter has.
-constexpr qsizetype kMaxChapterPages = 1000;
 constexpr int kShownLines = 20;
 constexpr int kShownChapters = 3;
 
@@ -104,40 +94,34 @@ QJsonObject chapterEntry(const ChapterList &list, int index) {
             {u"url"_s, list.chapterUrls.value(index)}};
 }
 
-class RuleCheck : public PageSteps {
+// The report, built from what the rule check's steps meet.
+class CheckReport : public RuleCheckRecorder {
 public:
-    RuleCheck(const JobInputs &inputs, const QString &chapterUrl)
-        : m_view(inputs)
-        , m_browser(nullptr, HiddenBrowser::Layout::Skipped)
-        , m_fetcher(m_job, m_view, m_http, m_browser, m_renderer)
-        , m_chosenChapter(chapterUrl) {
-        m_job.inputs = inputs;
-    }
+    explicit CheckReport(const JobInputs &inputs) { m_job.inputs = inputs; }
 
-    QJsonObject run();
-    void contentsStep() override;
-    void chapterStep(const QString &page) override;
+    // Runs the check, view taking the reasons of failed requests.
+    QJsonObject run(const QString &chosenChapter, QuietView &view);
+
+    void pageArrived(const FetchedPage &page) override;
+    void contentsAnalysed(bool found, qint64 milliseconds) override;
+    void rangeReversed() override;
+    void chapterChosen(int index, const QString &url) override;
+    void ruleRuns(const QString &key, const QString &text, const FetchedPage &where) override;
+    void textAddress(const QString &address) override;
+    void textTaken(const QString &capture, const FetchedPage &page) override;
+    void piece(const std::optional<QString> &piece) override;
+    void followed(const QString &address) override;
+    void tooManyPages() override;
+    void chapterDone() override { m_chapterDone = true; }
 
 private:
-    void fetch(const QString &url, PageKind kind);
-    void recordPage();
+    void contentsRules(const FetchedPage &page);
     QJsonObject bookReport(const RuleProbe &volume, const RuleProbe::Run &volumes,
                            const RuleProbe::Run &chapters);
     void checkChapterLinks();
-    void checkTextLength(const RuleProbe::Run &run, const QString &text);
-    // The page's text as the book has it: tagDel applied, converted and typeset, with headings.
-    QString bookPieceOf(QString text);
     QJsonObject chapterReport() const;
 
-    QuietView m_view;
     DownloadJob m_job;
-    HttpClient m_http;
-    HiddenBrowser m_browser;  // loads the contents page for its cookie
-    HiddenBrowser m_renderer; // builds scripted pages and renders chapter text
-    ScriptEngine m_scripts;
-    PageFetcher m_fetcher;
-    QString m_chosenChapter;
-
     QJsonArray m_problems;
     QJsonArray m_pages;
     QJsonArray m_rules;
@@ -146,15 +130,17 @@ private:
     std::unique_ptr<RuleProbe> m_text;
     std::unique_ptr<RuleProbe> m_del;
     std::unique_ptr<RuleProbe> m_next;
-    QString m_requested; // the address of the page in flight
+    // tagVolume's and tagChapter's on the contents page, for the book's part of the report.
+    std::unique_ptr<RuleProbe> m_volume;
+    RuleProbe::Run m_volumes;
+    RuleProbe::Run m_chapters;
+    RuleProbe::Run m_textRun; // tagText's on the page in hand
+    // From the request of the page in hand: each request is made as its step returns.
     QElapsedTimer m_pageClock;
 
     bool m_contentsDone = false;
     int m_chapterIndex = -1; // in the chapter list; -1 for a --chapter address not in it
     QString m_chapterUrl;
-    QString m_chapterName;
-    QString m_chapterVolume;
-    QSet<QString> m_chapterPages;
     QStringList m_followed;
     QStringList m_removed;
     QString m_textAddress;
@@ -162,19 +148,25 @@ private:
     bool m_chapterDone = false;
 };
 
-QJsonObject RuleCheck::run() {
+QJsonObject CheckReport::run(const QString &chosenChapter, QuietView &view) {
+    DownloadJob &job = m_job;
+    JobParts parts(job, view, nullptr);
     const QString &contentsUrl = m_job.inputs.contentsUrl;
-    // The site's section is named as a job names it.
-    const QString host = norModule::regMatch(contentsUrl, u"//(.*?)/"_s);
+    // The site's section is found and read as a job finds and reads it.
+    const bool hasRules = pipeline::loadSiteRules(job, view);
+    const QString &host = m_job.host;
     QJsonObject report{{u"contentsUrl"_s, contentsUrl},
                        {u"host"_s, host},
                        {u"settingsFile"_s, iniModule::settingsFilePath()}};
     const QString plugin = iniModule::readSetting(host, u"plugins"_s, QString());
     if (!plugin.isEmpty()) {
+        // Whatever loading the plug-in met is no concern of a rule check.
+        job.plugin.reset();
+        view.failures.clear();
         addProblem(m_problems, u"plugins"_s, u"plugin-site"_s,
                    u"the site is read by the plug-in %1, not by rules; there is nothing to "
                    u"check"_s.arg(plugin));
-    } else if (pipeline::loadSiteRules(m_job, m_view)) {
+    } else if (!hasRules) {
         addProblem(m_problems, u"tagTitle"_s, u"no-rules"_s,
                    u"the settings file has no section [%1] with a tagTitle rule"_s.arg(host));
     } else {
@@ -189,19 +181,21 @@ QJsonObject RuleCheck::run() {
         m_del = std::make_unique<RuleProbe>(u"tagDel"_s, rules.tagDel, Takes::Every, 0, m_problems);
         m_next = std::make_unique<RuleProbe>(u"tagNext"_s, rules.tagNext, Takes::FirstMatch, 1,
                                              m_problems);
-        m_fetcher.setSteps(this);
-        m_job.endState = EndState::Success;
-        fetch(contentsUrl, PageKind::Contents);
+        RuleCheckSteps steps(job, parts.fetcher, parts.scripts, parts.renderer, *this,
+                             chosenChapter);
+        parts.fetcher.setSteps(&steps);
+        m_pageClock.start();
+        parts.fetcher.handleWeb(contentsUrl, PageKind::Contents);
         for (const auto &probe : {m_text.get(), m_del.get(), m_next.get()}) {
             QJsonObject rule = probe->report();
             rule[u"page"_s] = u"chapter"_s;
             m_rules.append(rule);
         }
     }
-    for (const QString &failure : std::as_const(m_view.failures))
+    for (const QString &failure : std::as_const(view.failures))
         addProblem(m_problems, QString(), u"fetch"_s, failure);
     const bool bookPossible = m_contentsDone && m_chapterDone && visibleLength(m_chapterText) > 0 &&
-                              m_view.failures.isEmpty();
+                              view.failures.isEmpty();
     report[u"pages"_s] = m_pages;
     report[u"cookieLength"_s] = m_job.savedCookie.size();
     report[u"rules"_s] = m_rules;
@@ -214,88 +208,123 @@ QJsonObject RuleCheck::run() {
     return report;
 }
 
-void RuleCheck::fetch(const QString &url, PageKind kind) {
-    m_requested = url;
-    m_job.pageKind = kind;
-    m_pageClock.start();
-    m_fetcher.handleWeb(url);
-}
-
-void RuleCheck::recordPage() {
-    const size_t kind = size_t(m_job.pageKind);
+void CheckReport::pageArrived(const FetchedPage &page) {
+    const size_t kind = size_t(page.kind);
     m_pages.append(QJsonObject{{u"kind"_s, kKindNames.at(kind)},
-                               {u"url"_s, m_requested},
+                               {u"url"_s, page.url},
                                {u"charset"_s, m_job.rules.tagCharset.at(kind)},
                                {u"charsetConfigured"_s, m_charsetConfigured.at(kind)},
-                               {u"gzip"_s, m_job.gzipBody},
-                               {u"bytes"_s, m_job.receivedLength},
+                               {u"gzip"_s, page.gzip},
+                               {u"bytes"_s, page.receivedLength},
                                {u"milliseconds"_s, m_pageClock.elapsed()}});
+    if (page.kind == PageKind::Contents)
+        contentsRules(page);
 }
 
-void RuleCheck::contentsStep() {
-    recordPage();
+void CheckReport::contentsRules(const FetchedPage &page) {
     const SiteRules &rules = m_job.rules;
     // The contents rules run on the page as the analysis sees it: one line.
-    QString flat = m_job.pageText;
+    QString flat = page.text;
     flat.remove(u'\r');
     flat.remove(u'\n');
     RuleProbe title(u"tagTitle"_s, rules.tagTitle, Takes::FirstMatch, 1, m_problems);
     RuleProbe author(u"tagAuthor"_s, rules.tagAuthor, Takes::FirstMatch, 1, m_problems);
-    RuleProbe volume(u"tagVolume"_s, rules.tagVolume, Takes::LastMatch, 1, m_problems);
+    m_volume = std::make_unique<RuleProbe>(u"tagVolume"_s, rules.tagVolume, Takes::LastMatch, 1,
+                                           m_problems);
     RuleProbe chapter(u"tagChapter"_s, rules.tagChapter, Takes::FirstMatch, 2, m_problems);
-    title.run(flat, m_requested);
-    author.run(flat, m_requested);
-    const RuleProbe::Run volumes = volume.run(flat, m_requested);
-    const RuleProbe::Run chapters = chapter.run(flat, m_requested);
-    for (const RuleProbe *probe : {&title, &author, &volume, &chapter}) {
+    title.run(flat, page.url);
+    author.run(flat, page.url);
+    m_volumes = m_volume->run(flat, page.url);
+    m_chapters = chapter.run(flat, page.url);
+    for (const RuleProbe *probe : {&title, &author, m_volume.get(), &chapter}) {
         QJsonObject rule = probe->report();
         rule[u"page"_s] = u"contents"_s;
         m_rules.append(rule);
     }
+}
 
-    const JobInputs &inputs = m_job.inputs;
-    const ContentsRequest request{inputs.contentsUrl, inputs.firstChapterUrl, inputs.lastChapterUrl,
-                                  inputs.smallChapters};
-    m_scripts.startJob();
-    QElapsedTimer clock;
-    clock.start();
-    const bool failed =
-        ContentsAnalysis(rules, request, m_scripts, m_job.book).analyseContents(m_job.pageText);
-    m_book = bookReport(volume, volumes, chapters);
-    m_book[u"analysisMilliseconds"_s] = clock.elapsed();
-    const BookContents &book = m_job.book;
-    if (failed) {
+void CheckReport::contentsAnalysed(bool found, qint64 milliseconds) {
+    m_book = bookReport(*m_volume, m_volumes, m_chapters);
+    m_book[u"analysisMilliseconds"_s] = milliseconds;
+    if (!found) {
         addProblem(m_problems, u"tagChapter"_s, u"no-chapters"_s,
-                   u"the contents analysis found no chapter on %1"_s.arg(m_requested));
+                   u"the contents analysis found no chapter on %1"_s.arg(m_job.inputs.contentsUrl));
         return;
     }
     checkChapterLinks();
-    if (book.chapterIndex > book.lastIndex) {
-        addProblem(m_problems, QString(), u"range"_s,
-                   u"the first wanted chapter comes after the last"_s);
-        return;
-    }
-    m_contentsDone = true;
-
-    const ChapterList &list = book.chapters;
-    m_chapterIndex = book.chapterIndex;
-    if (!m_chosenChapter.isEmpty()) {
-        m_chapterIndex = -1;
-        for (int i = 0; i < list.chapterUrls.size() && m_chapterIndex < 0; ++i) {
-            if (list.chapterUrls.at(i).compare(m_chosenChapter, Qt::CaseInsensitive) == 0)
-                m_chapterIndex = i;
-        }
-    }
-    m_chapterUrl = m_chapterIndex < 0 ? m_chosenChapter : list.chapterUrls.at(m_chapterIndex);
-    m_chapterName = list.chapterNames.value(m_chapterIndex);
-    m_chapterVolume = list.volumeNames.value(m_chapterIndex);
-    m_chapterPages = {m_chapterUrl};
-    m_job.continuation = false;
-    fetch(m_chapterUrl, PageKind::Chapter);
 }
 
-QJsonObject RuleCheck::bookReport(const RuleProbe &volume, const RuleProbe::Run &volumes,
-                                  const RuleProbe::Run &chapters) {
+void CheckReport::rangeReversed() {
+    addProblem(m_problems, QString(), u"range"_s,
+               u"the first wanted chapter comes after the last"_s);
+}
+
+void CheckReport::chapterChosen(int index, const QString &url) {
+    m_contentsDone = true;
+    m_chapterIndex = index;
+    m_chapterUrl = url;
+    m_pageClock.start();
+}
+
+void CheckReport::ruleRuns(const QString &key, const QString &text, const FetchedPage &where) {
+    if (key == u"tagText"_s) {
+        m_textRun = m_text->run(text, where.url);
+    } else if (key == u"tagDel"_s) {
+        QString left = text;
+        for (const norModule::RuleMatch &match : m_del->runDeletions(left, where.url).matches)
+            m_removed.append(match.matched);
+    } else {
+        m_next->run(text, where.url);
+    }
+}
+
+void CheckReport::textAddress(const QString &address) {
+    m_textAddress = address;
+    m_pageClock.start();
+}
+
+void CheckReport::textTaken(const QString &capture, const FetchedPage &page) {
+    QString plain = chapterpage::unmarkLineEnds(capture);
+    norModule::htmlToText(plain);
+    const qsizetype length = visibleLength(plain);
+    const qsizetype longest = longestTextBlock(page.text);
+    if (m_textRun.used < 0) {
+        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
+                   u"tagText matches nothing on %1, so its text is empty"_s.arg(page.url));
+    } else if (length == 0) {
+        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
+                   u"tagText's match on %1 is empty"_s.arg(page.url));
+    } else if (length * 2 < longest) {
+        addProblem(
+            m_problems, u"tagText"_s, u"short-text"_s,
+            u"tagText's match on %1 holds %2 characters of text, far shorter than the "
+            u"page's longest text block (%3): it probably takes the wrong block"_s.arg(page.url)
+                .arg(length)
+                .arg(longest));
+    }
+}
+
+void CheckReport::piece(const std::optional<QString> &piece) {
+    if (!piece) {
+        addProblem(m_problems, u"tagText"_s, u"browser"_s,
+                   u"the hidden browser could not convert the chapter's text"_s);
+        return;
+    }
+    m_chapterText += *piece;
+}
+
+void CheckReport::followed(const QString &address) {
+    m_followed.append(address);
+    m_pageClock.start();
+}
+
+void CheckReport::tooManyPages() {
+    addProblem(m_problems, u"tagNext"_s, u"endless-pages"_s,
+               u"tagNext leads on past %1 pages"_s.arg(chapterpage::ChapterPages::kMaxPages));
+}
+
+QJsonObject CheckReport::bookReport(const RuleProbe &volume, const RuleProbe::Run &volumes,
+                                    const RuleProbe::Run &chapters) {
     const BookContents &book = m_job.book;
     const ChapterList &list = book.chapters;
     // The volumes as the rules see them on the page: each holds the chapter links from its
@@ -334,7 +363,7 @@ QJsonObject RuleCheck::bookReport(const RuleProbe &volume, const RuleProbe::Run 
     return report;
 }
 
-void RuleCheck::checkChapterLinks() {
+void CheckReport::checkChapterLinks() {
     const QUrl contents(m_job.inputs.contentsUrl);
     const QStringList &urls = m_job.book.chapters.chapterUrls;
     const auto foreign = std::count_if(urls.cbegin(), urls.cend(), [&](const QString &url) {
@@ -352,96 +381,7 @@ void RuleCheck::checkChapterLinks() {
                    .arg(*firstForeign));
 }
 
-void RuleCheck::chapterStep(const QString &page) {
-    recordPage();
-    QString marked = page;
-    marked.replace(u'\r', kCarriageReturnMark);
-    marked.replace(u'\n', kLineFeedMark);
-    const RuleProbe::Run textRun = m_text->run(marked, m_requested);
-    // The value exactly as the chapter loop takes it.
-    const auto found = norModule::findValue(marked, m_job.rules.tagText);
-    if (!found)
-        return;
-    const QString text = *found;
-    if (m_job.pageKind == PageKind::Chapter) {
-        const auto candidate = pipeline::textAddress(m_chapterUrl, text);
-        if (candidate && norModule::urlReachable(*candidate, m_job.inputs.contentsUrl)) {
-            m_textAddress = *candidate;
-            fetch(*candidate, PageKind::ChapterText);
-            return;
-        }
-    }
-    checkTextLength(textRun, text);
-    if (!typeset::cleanText(text, false).isEmpty())
-        m_chapterText += bookPieceOf(text);
-
-    // Found in the page as decoded, resolved against the chapter's own address.
-    m_next->run(m_job.pageText, m_requested);
-    const auto next = norModule::findValue(m_job.pageText, m_job.rules.tagNext);
-    if (!next)
-        return;
-    if (!next->isEmpty()) {
-        const QString address = norModule::combineUrl(m_chapterUrl, *next);
-        if (!m_chapterPages.contains(address)) {
-            if (m_chapterPages.size() >= kMaxChapterPages) {
-                addProblem(m_problems, u"tagNext"_s, u"endless-pages"_s,
-                           u"tagNext leads on past %1 pages"_s.arg(kMaxChapterPages));
-                return;
-            }
-            m_chapterPages.insert(address);
-            m_followed.append(address);
-            m_job.continuation = true;
-            fetch(address, PageKind::Chapter);
-            return;
-        }
-    }
-    m_chapterDone = true;
-}
-
-void RuleCheck::checkTextLength(const RuleProbe::Run &run, const QString &text) {
-    QString plain = text;
-    plain.replace(kCarriageReturnMark, u'\r');
-    plain.replace(kLineFeedMark, u'\r');
-    norModule::htmlToText(plain);
-    const qsizetype length = visibleLength(plain);
-    const qsizetype longest = longestTextBlock(m_job.pageText);
-    if (run.used < 0) {
-        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
-                   u"tagText matches nothing on %1, so its text is empty"_s.arg(m_requested));
-    } else if (length == 0) {
-        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
-                   u"tagText's match on %1 is empty"_s.arg(m_requested));
-    } else if (length * 2 < longest) {
-        addProblem(
-            m_problems, u"tagText"_s, u"short-text"_s,
-            u"tagText's match on %1 holds %2 characters of text, far shorter than the "
-            u"page's longest text block (%3): it probably takes the wrong block"_s.arg(m_requested)
-                .arg(length)
-                .arg(longest));
-    }
-}
-
-QString RuleCheck::bookPieceOf(QString text) {
-    for (const norModule::RuleMatch &match : m_del->runDeletions(text, m_requested).matches)
-        m_removed.append(match.matched);
-    text.replace(kCarriageReturnMark, u'\r');
-    text.replace(kLineFeedMark, u'\r');
-    if (m_job.inputs.browserText) {
-        const auto rendered = m_renderer.renderedText(text);
-        if (!rendered) {
-            addProblem(m_problems, u"tagText"_s, u"browser"_s,
-                       u"the hidden browser could not convert the chapter's text"_s);
-            return {};
-        }
-        text = *rendered;
-    } else {
-        norModule::htmlToText(text);
-    }
-    typeset::typesetChapter(text, m_chapterName, m_job.inputs.deleteTitle);
-    return book::bookPiece(text, m_chapterVolume, m_chapterName, !m_job.continuation);
-}
-
-QJsonObject RuleCheck::chapterReport() const {
+QJsonObject CheckReport::chapterReport() const {
     QStringList lines = m_chapterText.split(u"\r\n"_s);
     // The piece of a chapter's first page begins with the blank lines before its headings.
     while (!lines.isEmpty() && lines.first().isEmpty())
@@ -449,10 +389,11 @@ QJsonObject RuleCheck::chapterReport() const {
     QJsonArray removed;
     for (const QString &stretch : m_removed)
         removed.append(excerpt(stretch));
+    const ChapterList &list = m_job.book.chapters;
     return {{u"number"_s, m_chapterIndex + 1},
             {u"url"_s, m_chapterUrl},
-            {u"name"_s, m_chapterName},
-            {u"volume"_s, m_chapterVolume},
+            {u"name"_s, list.chapterNames.value(m_chapterIndex)},
+            {u"volume"_s, list.volumeNames.value(m_chapterIndex)},
             {u"textAddress"_s, m_textAddress},
             {u"followed"_s, QJsonArray::fromStringList(m_followed)},
             {u"removed"_s, removed},
@@ -463,8 +404,8 @@ QJsonObject RuleCheck::chapterReport() const {
 } // namespace
 
 QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl) {
-    RuleCheck check(inputs, chapterUrl);
-    return check.run();
+    QuietView view(inputs);
+    return CheckReport(inputs).run(chapterUrl, view);
 }
 
 } // namespace rulecheck

@@ -3,30 +3,13 @@
 #include "analysis/contents.h"
 #include "analysis/scriptengine.h"
 #include "browser/hiddenbrowser.h"
-#include "net/urlreachable.h"
 #include "pattern/combineurl.h"
-#include "pattern/htmltotext.h"
-#include "pattern/pattern.h"
-#include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
-#include "pipeline/textaddress.h"
 #include "text/charset.h"
 #include "text/typeset.h"
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// While a chapter page is taken apart its line ends are these two characters, so that the page
-// is one line and a rule's "." crosses line ends.
-constexpr QChar kCarriageReturnMark = u'\u000E';
-constexpr QChar kLineFeedMark = u'\u000F';
-
-// Far more follow-on pages than any real chapter has; a site that goes on past this is broken.
-constexpr qsizetype kMaxChapterPages = 1000;
-
-} // namespace
 
 ChapterLoop::ChapterLoop(DownloadJob &job, JobView &view, PageFetcher &fetcher,
                          ScriptEngine &scripts, HiddenBrowser &renderer)
@@ -36,61 +19,51 @@ ChapterLoop::ChapterLoop(DownloadJob &job, JobView &view, PageFetcher &fetcher,
     , m_scripts(scripts)
     , m_renderer(renderer) {}
 
-void ChapterLoop::contentsStep() {
+void ChapterLoop::contentsStep(const FetchedPage &page) {
     const JobInputs &inputs = m_job.inputs;
     const ContentsRequest request{inputs.contentsUrl, inputs.firstChapterUrl, inputs.lastChapterUrl,
                                   inputs.smallChapters};
     m_scripts.startJob();
     ContentsAnalysis analysis(m_job.rules, request, m_scripts, m_job.book);
-    if (analysis.analyseContents(m_job.pageText)) {
-        m_view.noteFailure(u"目录页里找不到章节"_s);
-        m_job.endState = EndState::Failure;
+    if (!analysis.analyseContents(page.text)) {
+        m_fetcher.fail(u"目录页里找不到章节"_s);
         return;
     }
     if (m_job.book.chapterIndex > m_job.book.lastIndex) {
-        m_view.noteFailure(u"起始章节在结束章节之后"_s);
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"起始章节在结束章节之后"_s);
         return;
     }
     m_job.rangeStart = m_job.book.chapterIndex;
     m_pending.reset(); // what a job that failed or stopped left
     m_outline = book::BookOutline();
-    m_job.continuation = false;
     m_fetcher.planChapters(m_job.book.chapters.chapterUrls, m_job.book.chapterIndex,
                            m_job.book.lastIndex);
     showBookProgress();
     requestChapter();
 }
 
-void ChapterLoop::chapterStep(const QString &page) {
+void ChapterLoop::chapterStep(const FetchedPage &page) {
     if (m_view.stopRequested()) {
-        m_job.endState = EndState::Stopped;
+        m_fetcher.stop();
         return;
     }
     const BookContents &book = m_job.book;
     if (book.chapterIndex < 0 || book.chapterIndex >= book.chapters.chapterUrls.size()) {
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"章节序号超出目录：%1"_s.arg(book.chapterIndex + 1));
         return;
     }
-    const QString chapterUrl = book.chapters.chapterUrls.at(book.chapterIndex);
+    const QString &chapterUrl = m_chapterPages.chapterUrl();
 
-    QString marked = page;
-    marked.replace(u'\r', kCarriageReturnMark);
-    marked.replace(u'\n', kLineFeedMark);
-    QString failedRule;
-    norModule::MatchFailure failure;
-    const auto found = norModule::findValue(marked, m_job.rules.tagText, &failedRule, &failure);
-    if (!found) {
-        failRule(u"tagText"_s, failedRule, failure);
+    const auto found = chapterpage::chapterText(chapterpage::markLineEnds(page.text), m_job.rules);
+    if (!found.value) {
+        failRule(u"tagText"_s, found.failedRule, found.failure);
         return;
     }
-    QString text = *found;
-    if (m_job.pageKind == PageKind::Chapter) {
-        // A short capture that opens as a page is the address of the chapter's text.
-        const auto candidate = pipeline::textAddress(chapterUrl, text);
-        if (candidate && norModule::urlReachable(*candidate, m_job.inputs.contentsUrl)) {
-            m_job.pageKind = PageKind::ChapterText;
-            m_fetcher.handleWeb(*candidate);
+    QString text = *found.value;
+    if (page.kind == PageKind::Chapter) {
+        if (const auto address =
+                chapterpage::textAddress(chapterUrl, text, m_job.inputs.contentsUrl)) {
+            m_fetcher.handleWeb(*address, PageKind::ChapterText);
             return;
         }
     }
@@ -107,34 +80,29 @@ void ChapterLoop::chapterStep(const QString &page) {
     // browser's conversion, which may fail the job, is done at once.
     if (!addPendingText())
         return;
-    m_pending = PendingText{std::move(text), book.chapterIndex, m_job.continuation};
+    m_pending = PendingText{std::move(text),
+                            {book.chapters.chapterNames.value(book.chapterIndex),
+                             book.chapters.volumeNames.value(book.chapterIndex),
+                             !m_chapterPages.following()}};
     if (m_job.inputs.browserText && !addPendingText())
         return;
 
-    // The follow-on link is looked for in the page as decoded, with its line breaks, and
-    // resolved against the chapter's own address.
-    const auto next =
-        norModule::findValue(m_job.pageText, m_job.rules.tagNext, &failedRule, &failure);
-    if (!next) {
-        failRule(u"tagNext"_s, failedRule, failure);
+    const auto link = chapterpage::followOnLink(page.text, m_job.rules);
+    if (!link.value) {
+        failRule(u"tagNext"_s, link.failedRule, link.failure);
         return;
     }
-    if (!next->isEmpty()) {
-        const QString address = norModule::combineUrl(chapterUrl, *next);
-        // A follow-on link back to a page of this chapter would go round for ever: the chapter
-        // ends there.
-        if (!m_chapterPages.contains(address)) {
-            if (m_chapterPages.size() >= kMaxChapterPages) {
-                m_view.noteFailure(u"章节页数超过 %1：%2"_s.arg(kMaxChapterPages).arg(chapterUrl));
-                m_job.endState = EndState::Failure;
-                return;
-            }
-            m_chapterPages.insert(address);
-            m_job.continuation = true;
-            m_job.pageKind = PageKind::Chapter;
-            m_fetcher.handleWeb(address);
-            return;
-        }
+    QString address;
+    switch (m_chapterPages.follow(*link.value, &address)) {
+    case chapterpage::ChapterPages::Next::TooMany:
+        m_fetcher.fail(
+            u"章节页数超过 %1：%2"_s.arg(chapterpage::ChapterPages::kMaxPages).arg(chapterUrl));
+        return;
+    case chapterpage::ChapterPages::Next::Follow:
+        m_fetcher.handleWeb(address, PageKind::Chapter);
+        return;
+    case chapterpage::ChapterPages::Next::End:
+        break;
     }
 
     if (!m_chapterHasText) {
@@ -146,7 +114,6 @@ void ChapterLoop::chapterStep(const QString &page) {
         finishBook();
         return;
     }
-    m_job.continuation = false;
     showBookProgress();
     requestChapter();
 }
@@ -163,37 +130,14 @@ bool ChapterLoop::addPendingText() {
     m_pending.reset();
     if (typeset::cleanText(pending.text, false).isEmpty())
         return true;
-    const auto bookText = bookTextOf(std::move(pending.text), pending.index, pending.continuation);
-    if (!bookText) {
-        m_view.noteFailure(u"隐藏浏览器无法转换章节文字"_s);
-        m_job.endState = EndState::Failure;
+    const auto piece = chapterpage::bookPiece(std::move(pending.text), m_job.rules, m_job.inputs,
+                                              m_renderer, pending.place, &m_outline);
+    if (!piece) {
+        m_fetcher.fail(u"隐藏浏览器无法转换章节文字"_s);
         return false;
     }
-    m_job.bookText += *bookText;
+    m_job.bookText += *piece;
     return true;
-}
-
-std::optional<QString> ChapterLoop::bookTextOf(QString text, int index, bool continuation) {
-    text = norModule::regReplace(text, m_job.rules.tagDel, QString());
-    text.replace(kCarriageReturnMark, u'\r');
-    text.replace(kLineFeedMark, u'\r');
-    if (m_job.inputs.browserText) {
-        const auto rendered = m_renderer.renderedText(text);
-        if (!rendered)
-            return std::nullopt;
-        text = *rendered;
-    } else {
-        norModule::htmlToText(text);
-    }
-
-    const QString name = m_job.book.chapters.chapterNames.value(index);
-    const QString volume = m_job.book.chapters.volumeNames.value(index);
-    typeset::typesetChapter(text, name, m_job.inputs.deleteTitle);
-
-    if (m_job.inputs.format == BookFormat::Epub)
-        m_outline.addPage(text, volume, name, !continuation);
-    // Headings only on a chapter's first page.
-    return book::bookPiece(text, volume, name, !continuation);
 }
 
 std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageText) {
@@ -202,7 +146,7 @@ std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageT
     const QStringList &urls = m_job.book.chapters.chapterUrls;
     if (chapter < 0 || chapter >= urls.size())
         return std::nullopt;
-    const auto next = norModule::findValue(pageText, m_job.rules.tagNext);
+    const auto next = chapterpage::followOnLink(pageText, m_job.rules).value;
     if (!next || next->isEmpty())
         return std::nullopt;
     return norModule::combineUrl(urls.at(chapter), *next);
@@ -210,21 +154,18 @@ std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageT
 
 void ChapterLoop::requestChapter() {
     m_fetcher.beginChapter(m_job.book.chapterIndex);
-    m_job.pageKind = PageKind::Chapter;
     const QString address = m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex);
-    m_chapterPages = {address};
+    m_chapterPages.begin(address);
     m_chapterHasText = false;
-    m_fetcher.handleWeb(address);
+    m_fetcher.handleWeb(address, PageKind::Chapter);
 }
 
 void ChapterLoop::failRule(const QString &key, const QString &rule,
                            const norModule::MatchFailure &failure) {
     if (failure.limit)
-        m_view.noteFailure(u"规则 %1 在这一页上超出匹配上限：%2"_s.arg(key, rule));
+        m_fetcher.fail(u"规则 %1 在这一页上超出匹配上限：%2"_s.arg(key, rule));
     else
-        m_view.noteFailure(
-            u"规则 %1 在这一页上无法匹配（%2）：%3"_s.arg(key, failure.message, rule));
-    m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"规则 %1 在这一页上无法匹配（%2）：%3"_s.arg(key, failure.message, rule));
 }
 
 void ChapterLoop::finishBook() {
@@ -235,8 +176,7 @@ void ChapterLoop::finishBook() {
     m_outline.author = m_job.book.bookAuthor;
     if (m_job.inputs.format == BookFormat::Text)
         m_job.report.unencodable = charset::unencodableCount(m_job.bookText, m_job.inputs.encoding);
-    if (!pipeline::writeBook(m_job.bookText, m_outline, m_job.inputs, m_view))
-        m_job.endState = EndState::Failure;
+    m_fetcher.writeBook(m_job.bookText, m_outline);
 }
 
 void ChapterLoop::showBookProgress() {

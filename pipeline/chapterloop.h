@@ -5,9 +5,8 @@
 
 #include "book/bookoutline.h"
 #include "pattern/compiledrule.h"
+#include "pipeline/chapterpage.h"
 #include "pipeline/pagefetch.h"
-
-#include <QSet>
 
 struct DownloadJob;
 class HiddenBrowser;
@@ -19,8 +18,8 @@ public:
     ChapterLoop(DownloadJob &job, JobView &view, PageFetcher &fetcher, ScriptEngine &scripts,
                 HiddenBrowser &renderer);
 
-    void contentsStep() override;
-    void chapterStep(const QString &page) override;
+    void contentsStep(const FetchedPage &page) override;
+    void chapterStep(const FetchedPage &page) override;
     std::optional<QString> followOnOf(int chapter, const QString &pageText) override;
     void whileWaiting() override;
 
@@ -29,10 +28,7 @@ public:
     void showBookProgress();
 
 private:
-    // A page's text as it goes into the book (index is its chapter's, continuation whether it
-    // is a follow-on page), or nullopt when the hidden browser failed.
-    std::optional<QString> bookTextOf(QString text, int index, bool continuation);
-    // Puts the text left for later into the book; false after setting the job's failure.
+    // Puts the text left for later into the book; false after failing the job.
     bool addPendingText();
     void requestChapter();
     void finishBook();
@@ -44,13 +40,12 @@ private:
     PageFetcher &m_fetcher;
     ScriptEngine &m_scripts;
     HiddenBrowser &m_renderer;
-    QSet<QString> m_chapterPages;  // the addresses fetched for the chapter in hand
+    chapterpage::ChapterPages m_chapterPages;
     bool m_chapterHasText = false; // a page of the chapter in hand gave text
     // The last page's text, kept for the time the next request waits for its answer.
     struct PendingText {
         QString text;
-        int index = 0;
-        bool continuation = false;
+        chapterpage::PiecePlace place;
     };
     std::optional<PendingText> m_pending;
     // The book's structure beside its text, for an EPUB.

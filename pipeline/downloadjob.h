@@ -21,17 +21,12 @@ enum class PageKind {
 enum class EndState { Success = 0, Failure = 1, Stopped = 2 };
 
 struct DownloadJob {
-    qint32 expectedLength = 0; // of the current response, from "Content-Length", else 102400
-    qint32 receivedLength = 0; // of the current response so far
-    PageKind pageKind = PageKind::Contents;
-    QString pageText; // the decoded text of the last response
-    QString host;     // names the site's section in the settings file
+    QString host; // names the site's section in the settings file
+    // Written only by the job's PageFetcher, which takes a failure's reason with it.
     EndState endState = EndState::Success;
-    bool gzipBody = false;
-    bool continuation = false; // the request in flight fetches a follow-on page of a chapter
-    BookContents book;         // title, author line, chapter list and wanted range
-    qint32 rangeStart = 0;     // the first wanted chapter, for the book's progress bar
-    QString bookText;          // the body of the book file as far as it has been built
+    BookContents book;     // title, author line, chapter list and wanted range
+    qint32 rangeStart = 0; // the first wanted chapter, for the book's progress bar
+    QString bookText;      // the body of the book file as far as it has been built
     SiteRules rules;
     QString savedCookie; // sent with every request; replaced at the start of each job
     JobInputs inputs;    // the front end's addresses and options, as they were at the start

@@ -4,7 +4,7 @@
 #include "browser/renderpage.h"
 #include "net/zipmodule.h"
 #include "pattern/replaceall.h"
-#include "pipeline/downloadjob.h"
+#include "pipeline/bookwrite.h"
 #include "pipeline/fetchscheduler.h"
 #include "pipeline/jobview.h"
 #include "text/charset.h"
@@ -89,12 +89,13 @@ PageFetcher::PageFetcher(DownloadJob &job, JobView &view, HttpClient &http, Hidd
 
 PageFetcher::~PageFetcher() = default;
 
-void PageFetcher::handleWeb(const QString &url) {
+void PageFetcher::handleWeb(const QString &url, PageKind kind) {
     if (m_running) {
-        m_queued = url;
+        m_queued = std::pair(url, kind);
         return;
     }
     m_running = true;
+    m_job.endState = EndState::Success;
     m_rejected.clear();
     // Pages of a public site may not lead the job's requests to this machine or its network.
     m_http.setOrigin(m_job.inputs.contentsUrl);
@@ -105,9 +106,9 @@ void PageFetcher::handleWeb(const QString &url) {
             pageArrived(chapter, page, fetched);
         };
     }
-    std::optional<QString> next = url;
+    std::optional<std::pair<QString, PageKind>> next = std::pair(url, kind);
     while (next) {
-        fetchPage(*next);
+        fetchPage(next->first, next->second);
         next = std::exchange(m_queued, std::nullopt);
     }
     if (m_scheduler) {
@@ -133,20 +134,65 @@ QString PageFetcher::fetchCookie(const QString &url) {
     return m_browser.documentCookie().value_or(QString());
 }
 
-void PageFetcher::fetchPage(const QString &url) {
+void PageFetcher::fail(const QString &reason) {
+    m_view.noteFailure(reason);
+    m_job.endState = EndState::Failure;
+}
+
+namespace {
+
+// The view a book is written through: the writer's failure is kept instead of shown, so that it
+// fails the job as its reason; everything else goes to the job's view.
+class WriteView : public JobView {
+public:
+    explicit WriteView(JobView &view)
+        : m_view(view) {}
+    JobInputs jobInputs() const override { return m_view.jobInputs(); }
+    void setStatus(const QString &text) override { m_view.setStatus(text); }
+    void showSpeed(double speed) override { m_view.showSpeed(speed); }
+    void setPageProgress(double fraction) override { m_view.setPageProgress(fraction); }
+    void setBookProgress(double fraction) override { m_view.setBookProgress(fraction); }
+    bool stopRequested() const override { return m_view.stopRequested(); }
+    bool confirmReplace(const QString &path) override { return m_view.confirmReplace(path); }
+    void processEvents() override { m_view.processEvents(); }
+    void showRunning(bool running) override { m_view.showRunning(running); }
+    void noteFailure(const QString &reason) override { failure = reason; }
+
+    std::optional<QString> failure;
+
+private:
+    JobView &m_view;
+};
+
+} // namespace
+
+void PageFetcher::writeBook(const QString &text, const book::BookOutline &outline) {
+    WriteView view(m_view);
+    if (!pipeline::writeBook(text, outline, m_job.inputs, view))
+        fail(view.failure.value_or(QString()));
+}
+
+void PageFetcher::writeBook(const QString &text, const QString &title) {
+    WriteView view(m_view);
+    if (!pipeline::writeBook(text, title, m_job.inputs, view))
+        fail(view.failure.value_or(QString()));
+}
+
+void PageFetcher::fetchPage(const QString &url, PageKind kind) {
     const QUrl address(url, QUrl::StrictMode);
     const QString scheme = address.scheme().toLower();
     if (!address.isValid() || (scheme != u"http"_s && scheme != u"https"_s)) {
-        m_view.noteFailure(u"不是网页地址：%1"_s.arg(url));
-        m_job.endState = EndState::Failure;
+        fail(u"不是网页地址：%1"_s.arg(url));
         return;
     }
-    if (m_job.pageKind == PageKind::Contents) {
+    m_page = FetchedPage();
+    m_page.url = url;
+    m_page.kind = kind;
+    if (kind == PageKind::Contents) {
         if (m_scheduler)
             m_scheduler->noteStart(url);
         m_job.savedCookie = fetchCookie(url);
     }
-    m_pageUrl = url;
     m_pageRejected = false;
     if (m_scheduler) {
         fetchScheduled(url);
@@ -158,7 +204,7 @@ void PageFetcher::fetchPage(const QString &url) {
     HttpResult result = m_http.finish();
     if (result.abandoned) {
         // The user stopped the job while the page was on its way.
-        m_job.endState = EndState::Stopped;
+        stop();
         return;
     }
     if (accepted(url, result))
@@ -167,15 +213,13 @@ void PageFetcher::fetchPage(const QString &url) {
 
 bool PageFetcher::accepted(const QString &url, const HttpResult &result) {
     if (!result.ok) {
-        m_view.noteFailure(u"%1：%2"_s.arg(url, result.error));
-        m_job.endState = EndState::Failure;
+        fail(u"%1：%2"_s.arg(url, result.error));
         return false;
     }
     // An error page is not the page asked for: taking it would put the site's error text into
     // the book, or leave a chapter out while the job reports success.
     if (result.status >= 400) {
-        m_view.noteFailure(u"%1：HTTP %2"_s.arg(url).arg(result.status));
-        m_job.endState = EndState::Failure;
+        fail(u"%1：HTTP %2"_s.arg(url).arg(result.status));
         return false;
     }
     return true;
@@ -185,7 +229,7 @@ void PageFetcher::fetchScheduled(const QString &url) {
     m_scheduler->setCookie(m_job.savedCookie, m_job.inputs.contentsUrl);
     auto page = m_scheduler->take(url, [this] { whileWaiting(); });
     if (!page) {
-        m_job.endState = EndState::Stopped;
+        stop();
         return;
     }
     HttpResult &result = page->result;
@@ -200,7 +244,7 @@ void PageFetcher::fetchScheduled(const QString &url) {
     // The page arrived whole, maybe long ago: its progress is drawn at once, and the speed is
     // the scheduler's, over all its requests.
     responseStarted(result.head);
-    m_job.receivedLength = qint32(result.body.size()); // at most HttpClient::kMaxBody
+    m_page.receivedLength = qint32(result.body.size()); // at most HttpClient::kMaxBody
     std::optional<EarlyText> early;
     if (page->text)
         early = EarlyText{std::move(*page->text), page->charset};
@@ -212,21 +256,21 @@ void PageFetcher::fetchScheduled(const QString &url) {
 bool PageFetcher::rejectPage(const QString &reason) {
     m_pageRejected = true;
     // Only a job that may retry fetches through the scheduler.
-    if (!m_scheduler || m_pageUrl.isEmpty())
+    if (!m_scheduler || m_page.url.isEmpty())
         return false;
-    int &tries = m_rejected[m_pageUrl];
+    int &tries = m_rejected[m_page.url];
     if (tries >= m_policy.retries)
         return false;
     ++tries;
-    m_scheduler->retryLater(m_pageUrl, tries, reason);
-    handleWeb(m_pageUrl);
+    m_scheduler->retryLater(m_page.url, tries, reason);
+    handleWeb(m_page.url, m_page.kind);
     return true;
 }
 
 void PageFetcher::whileWaiting() {
     // A job's first request, its contents page, finds nothing of its own left to do: whatever a
     // step kept then belongs to a job that has ended.
-    if (m_steps && m_job.pageKind != PageKind::Contents)
+    if (m_steps && m_page.kind != PageKind::Contents)
         m_steps->whileWaiting();
 }
 
@@ -252,23 +296,23 @@ void PageFetcher::pageArrived(int chapter, int page, ScheduledPage &fetched) {
 }
 
 void PageFetcher::responseStarted(const ResponseHead &head) {
-    m_job.gzipBody = gzipped(head);
+    m_page.gzip = gzipped(head);
     const auto length = head.header("Content-Length");
-    m_job.expectedLength = length ? parseLength(*length).value_or(kAssumedLength) : kAssumedLength;
-    m_job.receivedLength = 0;
+    m_page.expectedLength = length ? parseLength(*length).value_or(kAssumedLength) : kAssumedLength;
+    m_page.receivedLength = 0;
     m_view.setPageProgress(0);
     m_responseClock.start();
 }
 
 void PageFetcher::dataArrived(QByteArrayView piece) {
-    m_job.receivedLength += qint32(piece.size());
+    m_page.receivedLength += qint32(piece.size());
     m_view.processEvents();
     m_view.setPageProgress(
-        m_job.expectedLength > 0 ? double(m_job.receivedLength) / m_job.expectedLength : 1.0);
+        m_page.expectedLength > 0 ? double(m_page.receivedLength) / m_page.expectedLength : 1.0);
     // Measured on a steady clock: the time of day jumps at midnight and when the clock is set.
     const double elapsed = m_responseClock.nsecsElapsed() / 1e9;
     if (elapsed > 0)
-        m_view.showSpeed(m_job.receivedLength / elapsed);
+        m_view.showSpeed(m_page.receivedLength / elapsed);
 }
 
 bool PageFetcher::keepWaiting() {
@@ -279,7 +323,7 @@ bool PageFetcher::keepWaiting() {
 
 void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> early) {
     m_view.setPageProgress(1.0);
-    const PageKind kind = m_job.pageKind;
+    const PageKind kind = m_page.kind;
     // The first page of a kind names the character set for every later page of that kind.
     QString &name = m_job.rules.tagCharset[size_t(kind)];
     // A page decoded on arrival is taken as it is when it was decoded as the same kind in the
@@ -287,29 +331,28 @@ void PageFetcher::responseFinished(QByteArray body, std::optional<EarlyText> ear
     // body, as the lines below would.)
     if (early && kind == PageKind::Chapter && (name.isEmpty() || name == early->charset)) {
         name = early->charset;
-        m_job.pageText = std::move(early->text);
+        m_page.text = std::move(early->text);
     } else {
         if (body.isEmpty()) {
-            m_job.pageText.clear();
+            m_page.text.clear();
         } else {
-            auto text = decodedBody(std::move(body), m_job.gzipBody, name);
+            auto text = decodedBody(std::move(body), m_page.gzip, name);
             if (!text) {
-                m_view.noteFailure(u"无法解压网页：%1"_s.arg(m_pageUrl));
-                m_job.endState = EndState::Failure;
+                fail(u"无法解压网页：%1"_s.arg(m_page.url));
                 return;
             }
-            m_job.pageText = std::move(*text);
+            m_page.text = std::move(*text);
         }
         if (kind == PageKind::Contents && !m_job.rules.tagHtml.isEmpty())
-            m_job.pageText = browser::renderPage(m_job.pageText, m_job.host,
-                                                 m_job.inputs.contentsUrl, m_renderer, m_http);
-        m_job.pageText = tidyTags(std::move(m_job.pageText));
+            m_page.text = browser::renderPage(m_page.text, m_job.host, m_job.inputs.contentsUrl,
+                                              m_renderer, m_http);
+        m_page.text = tidyTags(std::move(m_page.text));
     }
 
     if (!m_steps)
         return;
     if (kind == PageKind::Contents)
-        m_steps->contentsStep();
+        m_steps->contentsStep(m_page);
     else
-        m_steps->chapterStep(m_job.pageText);
+        m_steps->chapterStep(m_page);
 }

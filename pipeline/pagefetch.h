@@ -6,6 +6,7 @@
 // by a FetchScheduler, which fetches the pages the steps will want ahead of their turn.
 
 #include "net/httpclient.h"
+#include "pipeline/downloadjob.h"
 #include "pipeline/fetchpolicy.h"
 
 #include <QElapsedTimer>
@@ -19,18 +20,31 @@
 class FetchScheduler;
 struct ScheduledPage;
 
-struct DownloadJob;
 class HiddenBrowser;
 class JobView;
 
+namespace book {
+struct BookOutline;
+}
+
+// The page in hand: what it was asked for as, and what came back.
+struct FetchedPage {
+    QString url;
+    PageKind kind = PageKind::Contents;
+    QString text;              // decoded, and tidied as the steps read pages
+    bool gzip = false;         // the body came gzipped
+    qint32 expectedLength = 0; // from "Content-Length", else 102400
+    qint32 receivedLength = 0; // of the body so far
+};
+
 // The steps a fetched page is handed to: the contents page, and a chapter's pages. A job chooses
 // its steps when it starts: the chapter loop for a rule site, the plug-in's steps for a plug-in
-// site.
+// site, the rule check's steps for a check.
 class PageSteps {
 public:
     virtual ~PageSteps() = default;
-    virtual void contentsStep() = 0;
-    virtual void chapterStep(const QString &page) = 0;
+    virtual void contentsStep(const FetchedPage &page) = 0;
+    virtual void chapterStep(const FetchedPage &page) = 0;
     // Work a step left for the time the next request waits for its answer; it must not depend
     // on that answer, and must not fail.
     virtual void whileWaiting() {}
@@ -61,11 +75,24 @@ public:
     void planChapters(const QStringList &urls, int first, int last);
     void beginChapter(int chapter);
 
-    // Fetches url as the job's next page (of the job's current pageKind) and hands it on. A step
-    // that asks for the next page from within itself has it fetched once it has returned, so
-    // there is one request at a time and no nesting; the outermost call returns when the job has
-    // ended. A failed request sets endState to failure and ends the job.
-    void handleWeb(const QString &url);
+    // Fetches url as the job's next page, of kind, and hands it on. A step that asks for the next
+    // page from within itself has it fetched once it has returned, so there is one request at a
+    // time and no nesting; the outermost call starts the job as a success and returns when the
+    // job has ended. A failed request fails the job.
+    void handleWeb(const QString &url, PageKind kind);
+
+    // The only ways a job ends otherwise than in success: failed, for a reason the user is shown
+    // at once, or stopped by the user.
+    void fail(const QString &reason);
+    void stop() { m_job.endState = EndState::Stopped; }
+
+    // Writes the job's book (pipeline::writeBook); a failed write fails the job with the
+    // writer's reason. A book of text only (a plug-in's) has an outline without pages.
+    void writeBook(const QString &text, const book::BookOutline &outline);
+    void writeBook(const QString &text, const QString &title);
+
+    // The page last handed to the steps, or on its way.
+    const FetchedPage &page() const { return m_page; }
 
     // The cookie the site's contents page sets when a browser opens it ("" when none).
     QString fetchCookie(const QString &url);
@@ -83,7 +110,7 @@ private:
         QString charset;
     };
 
-    void fetchPage(const QString &url);
+    void fetchPage(const QString &url, PageKind kind);
     // false after setting the job's failure when result is not the page asked for.
     bool accepted(const QString &url, const HttpResult &result);
     void fetchScheduled(const QString &url);
@@ -103,8 +130,8 @@ private:
     PageSteps *m_steps = nullptr;
     bool m_running = false;
     QElapsedTimer m_responseClock; // since the current response began
-    std::optional<QString> m_queued;
-    QString m_pageUrl;              // the address of the page in hand
+    std::optional<std::pair<QString, PageKind>> m_queued;
+    FetchedPage m_page;
     bool m_pageRejected = false;    // its step could not use it
     QHash<QString, int> m_rejected; // how often each page was asked for again in this job
     FetchPolicy m_policy;

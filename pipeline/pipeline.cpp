@@ -1,7 +1,5 @@
 #include "pipeline/pipeline.h"
 
-#include "net/requestprofile.h"
-
 #include "pipeline/fetchpolicy.h"
 #include "pipeline/jobview.h"
 #include "pipeline/loadsiterules.h"
@@ -14,15 +12,7 @@ using namespace Qt::StringLiterals;
 Pipeline::Pipeline(JobView &view, QObject *parent, TransferLimits limits)
     : QObject(parent)
     , m_view(view)
-    , m_http(limits)
-    , m_browser(this, HiddenBrowser::Layout::Skipped)
-    , m_renderer(this)
-    , m_fetcher(m_job, view, m_http, m_browser, m_renderer)
-    , m_chapterLoop(m_job, view, m_fetcher, m_scripts, m_renderer)
-    , m_pluginSteps(m_job, view, m_fetcher) {
-    // Every request of a job presents itself as the browser that collects the site's cookie:
-    // sites often tie the cookie to it, and refuse requests that carry no identity.
-    requestProfile::setUserAgent(m_browser.userAgent().toUtf8());
+    , m_parts(m_job, view, this, limits) {
     m_readyTimer.setSingleShot(true);
     m_readyTimer.setInterval(2000);
     connect(&m_readyTimer, &QTimer::timeout, this,
@@ -47,19 +37,15 @@ std::optional<EndState> Pipeline::download() {
     if (m_running)
         return std::nullopt;
     m_job.inputs = m_view.jobInputs();
-    if (pipeline::loadSiteRules(m_job, m_view))
+    if (!pipeline::loadSiteRules(m_job, m_view))
         return std::nullopt;
     m_running = true;
-    // A plug-in site whose plug-in could not be loaded runs the chapter loop without rules.
-    m_fetcher.setSteps(m_job.plugin ? static_cast<PageSteps *>(&m_pluginSteps) : &m_chapterLoop);
-    m_fetcher.setPolicy(pipeline::fetchPolicy(m_job.inputs, m_job.host));
+    m_parts.fetcher.setSteps(&m_parts.stepsFor(m_job));
+    m_parts.fetcher.setPolicy(pipeline::fetchPolicy(m_job.inputs, m_job.host));
     setIdle(false);
-    m_job.endState = EndState::Success;
     m_job.report = JobReport();
     m_job.report.encoding = m_job.inputs.encoding;
-    m_job.continuation = false;
-    m_job.pageKind = PageKind::Contents;
-    m_fetcher.handleWeb(m_job.inputs.contentsUrl);
+    m_parts.fetcher.handleWeb(m_job.inputs.contentsUrl, PageKind::Contents);
     setIdle(true);
     m_running = false;
     return m_job.endState;

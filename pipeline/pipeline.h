@@ -1,15 +1,10 @@
 #pragma once
-// The download job's controller and the owner of everything a job uses: the job record, the HTTP
-// request object, the two hidden browsers, the script engine, and the page steps. A front end
-// keeps one for its whole life and reaches it through its JobView.
+// The download job's controller and the owner of everything a job uses: the job record and the
+// parts JobParts builds for it. A front end keeps one for its whole life and reaches it through
+// its JobView.
 
-#include "analysis/scriptengine.h"
-#include "browser/hiddenbrowser.h"
-#include "net/httpclient.h"
-#include "pipeline/chapterloop.h"
 #include "pipeline/downloadjob.h"
-#include "pipeline/pagefetch.h"
-#include "pipeline/pluginsteps.h"
+#include "pipeline/jobfactory.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,13 +37,7 @@ private:
 
     JobView &m_view;
     DownloadJob m_job;
-    HttpClient m_http;
-    HiddenBrowser m_browser;  // loads contents pages for their cookies
-    HiddenBrowser m_renderer; // builds scripted pages and renders chapter text
-    ScriptEngine m_scripts;
-    PageFetcher m_fetcher;
-    ChapterLoop m_chapterLoop;
-    PluginSteps m_pluginSteps;
+    JobParts m_parts;
     bool m_running = false;
     // Puts the status line back to its resting text two seconds after a job has ended.
     QTimer m_readyTimer;

@@ -1,7 +1,6 @@
 #include "pipeline/pluginsteps.h"
 
 #include "pattern/combineurl.h"
-#include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
 #include "text/charset.h"
@@ -42,19 +41,19 @@ PluginSteps::PluginSteps(DownloadJob &job, JobView &view, PageFetcher &fetcher)
     , m_view(view)
     , m_fetcher(fetcher) {}
 
-void PluginSteps::pageStep() {
+void PluginSteps::pageStep(const FetchedPage &page) {
     if (!m_job.plugin) {
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"站点的插件没有载入"_s);
         return;
     }
     // The plug-in sees 0 for the job's first page and 1 for every later one; whatever it leaves
     // in its copy is of no concern here.
-    const int kind = m_job.pageKind == PageKind::Contents ? 0 : 1;
+    const int kind = page.kind == PageKind::Contents ? 0 : 1;
     m_pages = kind == 0 ? 1 : m_pages + 1;
-    const auto next = infoFromWeb(*m_job.plugin, m_job.pageText, kind);
+    m_text = page.text;
+    const auto next = infoFromWeb(*m_job.plugin, m_text, kind);
     if (!next) {
-        m_view.noteFailure(u"插件无法处理网页"_s);
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"插件无法处理网页"_s);
         return;
     }
     if (next->isEmpty()) {
@@ -64,31 +63,26 @@ void PluginSteps::pageStep() {
     // The stop request is looked at only now: a page the plug-in has finished the book with is
     // written even when the stop came while it was handled.
     if (m_view.stopRequested()) {
-        m_job.endState = EndState::Stopped;
+        m_fetcher.stop();
         return;
     }
     if (m_pages >= kMaxPages) {
-        m_view.noteFailure(u"插件要求的网页超过 %1 页"_s.arg(kMaxPages));
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"插件要求的网页超过 %1 页"_s.arg(kMaxPages));
         return;
     }
     // Resolved against the contents page, not against the page just handled.
-    m_job.pageKind = PageKind::Chapter;
-    m_fetcher.handleWeb(norModule::combineUrl(m_job.inputs.contentsUrl, *next));
+    m_fetcher.handleWeb(norModule::combineUrl(m_job.inputs.contentsUrl, *next), PageKind::Chapter);
 }
 
 void PluginSteps::finishBook() {
-    m_job.pageKind = PageKind::Contents;
     const auto title = titleOf(*m_job.plugin);
     if (!title) {
-        m_view.noteFailure(u"插件没有书名"_s);
-        m_job.endState = EndState::Failure;
+        m_fetcher.fail(u"插件没有书名"_s);
         return;
     }
     m_job.book.bookTitle = *title;
     // By now the plug-in has replaced the page with the whole book.
     if (m_job.inputs.format == BookFormat::Text)
-        m_job.report.unencodable = charset::unencodableCount(m_job.pageText, m_job.inputs.encoding);
-    if (!pipeline::writeBook(m_job.pageText, *title, m_job.inputs, m_view))
-        m_job.endState = EndState::Failure;
+        m_job.report.unencodable = charset::unencodableCount(m_text, m_job.inputs.encoding);
+    m_fetcher.writeBook(m_text, *title);
 }

@@ -12,15 +12,16 @@ class PluginSteps : public PageSteps {
 public:
     PluginSteps(DownloadJob &job, JobView &view, PageFetcher &fetcher);
 
-    void contentsStep() override { pageStep(); }
-    void chapterStep(const QString &) override { pageStep(); }
+    void contentsStep(const FetchedPage &page) override { pageStep(page); }
+    void chapterStep(const FetchedPage &page) override { pageStep(page); }
 
 private:
-    void pageStep();
+    void pageStep(const FetchedPage &page);
     void finishBook();
 
     DownloadJob &m_job;
     JobView &m_view;
     PageFetcher &m_fetcher;
     int m_pages = 0; // handed to the plug-in in this job
+    QString m_text;  // the page as the plug-in left it; in the end, the whole book
 };

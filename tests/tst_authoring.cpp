@@ -307,6 +307,37 @@ private slots:
                  QStringList{m_book.title + u".epub"_s});
     }
 
+    // A check makes a download's requests: the same pages in the same order, each with the
+    // browser's User-Agent and the cookie the site set.
+    void checkRequestsAsDownload() {
+        const QString book = QString::fromLatin1(demo::kDemoBookFolder);
+        const QString chapter = m_site.url(book + u"3.html"_s);
+        const QString path = m_dir.filePath(u"check.ini"_s);
+        QVERIFY(support::writeBytes(path, support::gbk(m_settings)));
+        const auto requests = [this](qsizetype from) {
+            QStringList seen;
+            for (const support::SeenRequest &request : m_site.clientRequests(from))
+                seen.append(request.path + u' ' + request.userAgent + u' ' + request.cookie);
+            return seen;
+        };
+        qsizetype from = m_site.clientRequests().size();
+        QCOMPARE(runCli({u"--check-rules"_s, u"--settings"_s, path, m_site.url(book),
+                         u"--chapter"_s, chapter},
+                        m_shelf->path())
+                     .first,
+                 0);
+        const QStringList checked = requests(from);
+        from = m_site.clientRequests().size();
+        m_view.onEvents = nullptr;
+        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = chapter;
+        const auto ended = download(book, BookFormat::Text, u"gbk"_s);
+        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = QString();
+        QCOMPARE(ended, std::optional(EndState::Success));
+        QCOMPARE(checked, requests(from));
+        QVERIFY(checked.size() > 2 && checked.first().contains(u"Mozilla"_s) &&
+                !checked.last().endsWith(u' '));
+    }
+
 private:
     std::pair<int, QString> runCli(const QStringList &arguments, const QString &folder);
     std::optional<EndState> download(const QString &address, BookFormat format,

@@ -42,7 +42,7 @@ ContentsRequest request(const QString &first = {}, const QString &last = {}, boo
 QString analysed(const QString &page, const SiteRules &rules, const ContentsRequest &request) {
     ScriptEngine scripts(std::chrono::milliseconds(300));
     BookContents book;
-    if (ContentsAnalysis(rules, request, scripts, book).analyseContents(page))
+    if (!ContentsAnalysis(rules, request, scripts, book).analyseContents(page))
         return u"failed"_s;
     QStringList parts{book.bookTitle + u" / "_s + book.bookAuthor};
     const ChapterList &list = book.chapters;

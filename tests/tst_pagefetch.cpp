@@ -35,15 +35,14 @@ namespace {
 // The job's steps for these tests: they record each page and ask for the next ones listed.
 class RecordingSteps : public PageSteps {
 public:
-    RecordingSteps(PageFetcher &fetcher, DownloadJob &job)
-        : m_fetcher(fetcher)
-        , m_job(job) {}
+    explicit RecordingSteps(PageFetcher &fetcher)
+        : m_fetcher(fetcher) {}
 
     QStringList pages;
     QList<std::pair<PageKind, QString>> nextPages; // page kind and address
 
-    void contentsStep() override { record(m_job.pageText); }
-    void chapterStep(const QString &page) override { record(page); }
+    void contentsStep(const FetchedPage &page) override { record(page.text); }
+    void chapterStep(const FetchedPage &page) override { record(page.text); }
 
 private:
     void record(const QString &text) {
@@ -51,12 +50,10 @@ private:
         if (nextPages.isEmpty())
             return;
         const auto [kind, url] = nextPages.takeFirst();
-        m_job.pageKind = kind;
-        m_fetcher.handleWeb(url);
+        m_fetcher.handleWeb(url, kind);
     }
 
     PageFetcher &m_fetcher;
-    DownloadJob &m_job;
 };
 
 // One job's worth of pipeline around a page fetcher.
@@ -67,14 +64,13 @@ struct Fixture {
     HiddenBrowser browser{nullptr, HiddenBrowser::Layout::Skipped}; // as the pipeline has it
     HiddenBrowser renderer;
     PageFetcher fetcher{job, view, http, browser, renderer};
-    RecordingSteps steps{fetcher, job};
+    RecordingSteps steps{fetcher};
 
     Fixture() { fetcher.setSteps(&steps); }
 
     void run(const QString &contentsUrl) {
         job.inputs.contentsUrl = contentsUrl;
-        job.pageKind = PageKind::Contents;
-        fetcher.handleWeb(contentsUrl);
+        fetcher.handleWeb(contentsUrl, PageKind::Contents);
     }
 };
 
@@ -223,7 +219,7 @@ private slots:
     void progressAndSpeed() {
         Fixture fixture;
         fixture.run(m_site.url(u"/chunked/index.html"_s));
-        QCOMPARE(fixture.job.expectedLength, 102400);
+        QCOMPARE(fixture.fetcher.page().expectedLength, 102400);
         // Drawn against the assumed length while it arrives, then full once it has.
         const QList<double> &bar = fixture.view.pageBar;
         QVERIFY(bar.size() >= 3);
