@@ -2,16 +2,49 @@
 
 #include "net/httprequest.h"
 
+#include <QSocketNotifier>
+
 #include <curl/curl.h>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
+// Curl tells the client which sockets to watch and when to come back; the client answers from
+// the event loop, never from within these callbacks, as curl requires.
+struct CurlCallbacks {
+    static int onSocket(CURL *, curl_socket_t socket, int what, void *client, void *) {
+        static_cast<ParallelClient *>(client)->watch(qintptr(socket), what);
+        return 0;
+    }
+
+    static int onTimer(CURLM *, long timeoutMs, void *client) {
+        QTimer &timer = static_cast<ParallelClient *>(client)->m_timer;
+        if (timeoutMs < 0)
+            timer.stop();
+        else
+            timer.start(int(std::min<long>(timeoutMs, std::numeric_limits<int>::max())));
+        return 0;
+    }
+};
+
 ParallelClient::ParallelClient(TransferLimits limits)
     : m_limits(limits) {
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, &m_timer,
+                     [this] { act(qintptr(CURL_SOCKET_TIMEOUT), 0); });
     // The handle's library is initialised with the first easy handle.
     if (CURL *first = webTransfer::newHandle()) {
         m_idle.append(first);
         m_multi = curl_multi_init();
+    }
+    if (m_multi) {
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlCallbacks::onSocket);
+        curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlCallbacks::onTimer);
+        curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
     }
 }
 
@@ -41,45 +74,81 @@ int ParallelClient::start(const QString &url, const QString &cookie) {
     return id;
 }
 
-QList<std::pair<int, HttpResult>> ParallelClient::perform(int waitMs) {
-    QList<std::pair<int, HttpResult>> ended;
-    if (!m_multi)
-        return ended;
-    int active = 0;
-    curl_multi_perform(m_multi, &active);
-    collect(ended);
-    if (ended.isEmpty() && waitMs > 0) {
-        // Waits for the sockets, or the whole time when no request runs (a retry's wait).
-        curl_multi_poll(m_multi, nullptr, 0, waitMs, nullptr);
-        curl_multi_perform(m_multi, &active);
-        collect(ended);
-    }
-    return ended;
+void ParallelClient::kick() {
+    if (m_multi && !m_running.empty())
+        act(qintptr(CURL_SOCKET_TIMEOUT), 0);
 }
 
-void ParallelClient::collect(QList<std::pair<int, HttpResult>> &ended) {
+void ParallelClient::watch(qintptr socket, int what) {
+    const auto found = m_sockets.find(socket);
+    if (what == CURL_POLL_REMOVE) {
+        if (found == m_sockets.end())
+            return;
+        for (auto *notifier : {&found->second.read, &found->second.write}) {
+            if (*notifier) {
+                (*notifier)->setEnabled(false);
+                m_retired.push_back(std::move(*notifier));
+            }
+        }
+        m_sockets.erase(found);
+        return;
+    }
+    Watch &watch = found != m_sockets.end() ? found->second : m_sockets[socket];
+    const auto follow = [this, socket](std::unique_ptr<QSocketNotifier> &notifier,
+                                       QSocketNotifier::Type type, int events, bool wanted) {
+        if (!notifier && wanted) {
+            notifier = std::make_unique<QSocketNotifier>(socket, type);
+            QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                             [this, socket, events] { act(socket, events); });
+        }
+        if (notifier)
+            notifier->setEnabled(wanted);
+    };
+    follow(watch.read, QSocketNotifier::Read, CURL_CSELECT_IN, what & CURL_POLL_IN);
+    follow(watch.write, QSocketNotifier::Write, CURL_CSELECT_OUT, what & CURL_POLL_OUT);
+}
+
+void ParallelClient::act(qintptr socket, int events) {
+    // A notifier retired by an earlier call is disabled, so it is not the one being handled now;
+    // a nested call may come from the very notifier just retired.
+    if (m_depth == 0)
+        m_retired.clear();
+    ++m_depth;
+    int active = 0;
+    curl_multi_socket_action(m_multi, curl_socket_t(socket), events, &active);
+    collect();
+    --m_depth;
+}
+
+void ParallelClient::collect() {
     int queued = 0;
     while (CURLMsg *message = curl_multi_info_read(m_multi, &queued)) {
         if (message->msg != CURLMSG_DONE)
             continue;
         CURL *handle = message->easy_handle;
         const CURLcode code = message->data.result;
-        curl_multi_remove_handle(m_multi, handle);
         const auto found = m_running.find(handle);
-        if (found != m_running.end()) {
-            ended.append({found->second.id, found->second.request->finish(code)});
-            m_running.erase(found);
-        }
+        if (found == m_running.end())
+            continue;
+        curl_multi_remove_handle(m_multi, handle);
+        const int id = found->second.id;
+        HttpResult result = found->second.request->finish(code);
+        m_running.erase(found);
         m_idle.append(handle);
+        // The handler may start requests and give them all up: every message still queued is
+        // looked up afresh.
+        if (onEnded)
+            onEnded(id, std::move(result));
     }
 }
 
 void ParallelClient::abandonAll() {
-    for (auto &[handle, running] : m_running) {
+    // Taken out first: removing a handle calls back into watch().
+    auto running = std::exchange(m_running, {});
+    for (auto &[handle, request] : running) {
         curl_multi_remove_handle(m_multi, handle);
-        running.request.reset();
+        request.request.reset();
         // A handle torn out of a transfer may hold a half-used connection: it goes.
         curl_easy_cleanup(handle);
     }
-    m_running.clear();
 }

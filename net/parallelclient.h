@@ -1,18 +1,22 @@
 #pragma once
 // Several GET requests at once on one libcurl multi handle, which shares its connections among
-// them. Nothing runs behind the caller's back: the caller's thread drives every request through
-// perform(), between its own work.
+// them. The requests run on the event loop of the thread that made the client: their sockets are
+// watched by socket notifiers and curl's timeouts by a timer, so they start, progress and end
+// whenever that thread lets its events run, whatever else it is doing.
 
 #include "net/httpclient.h"
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <unordered_map>
-#include <utility>
+#include <vector>
 
 class HttpRequest;
+class QSocketNotifier;
 typedef void CURLM;
 
 class ParallelClient {
@@ -22,15 +26,19 @@ public:
     ParallelClient(const ParallelClient &) = delete;
     ParallelClient &operator=(const ParallelClient &) = delete;
 
-    // Starts a GET as HttpClient::get makes it and returns the number that names it in
-    // perform()'s answer; -1 when no request could be made (no handle).
+    // Called from the event loop with each request as it ends, with its number and result; never
+    // from within start() or abandonAll(). It may start and abandon requests.
+    std::function<void(int request, HttpResult result)> onEnded;
+
+    // Starts a GET as HttpClient::get makes it and returns the number that names it in onEnded;
+    // -1 when no request could be made (no handle). It goes out once events run, or at kick().
     int start(const QString &url, const QString &cookie);
 
-    // Waits at most waitMs for a request to make progress, lets every request progress, and
-    // returns the requests that have ended since the last call, with their results.
-    QList<std::pair<int, HttpResult>> perform(int waitMs);
+    // Lets every request make the progress it can now, without waiting for events: requests
+    // just started go out before the caller turns to other work.
+    void kick();
 
-    // Gives up every request in flight.
+    // Gives up every request in flight; none of them is heard of again.
     void abandonAll();
 
     int inFlight() const { return int(m_running.size()); }
@@ -39,17 +47,30 @@ public:
     void setOrigin(const QString &pageUrl) { m_origin = pageUrl; }
 
 private:
-    void collect(QList<std::pair<int, HttpResult>> &ended);
-
+    struct Watch {
+        std::unique_ptr<QSocketNotifier> read;
+        std::unique_ptr<QSocketNotifier> write;
+    };
     struct Running {
         int id = 0;
         std::unique_ptr<HttpRequest> request;
     };
+
+    friend struct CurlCallbacks; // curl's socket and timer callbacks, which need its types
+    void watch(qintptr socket, int what);
+    void act(qintptr socket, int events);
+    void collect();
 
     CURLM *m_multi = nullptr;
     TransferLimits m_limits;
     QString m_origin;
     QList<CURL *> m_idle; // easy handles kept for their settings' sake between requests
     std::unordered_map<CURL *, Running> m_running;
+    std::unordered_map<qintptr, Watch> m_sockets;
+    // Notifiers of sockets curl has let go; one may be the notifier whose signal is being
+    // handled, so they are deleted only at the next safe point.
+    std::vector<std::unique_ptr<QSocketNotifier>> m_retired;
+    QTimer m_timer; // curl's next timeout
     int m_nextId = 0;
+    int m_depth = 0; // act() calls under way
 };

@@ -28,6 +28,10 @@ std::optional<qint64> retryAfterMs(const QByteArray &value, const QDateTime &now
     return std::max<qint64>(0, now.msecsTo(when));
 }
 
+bool siteInTrouble(const HttpResult &result) {
+    return result.ok && (result.status == 429 || (result.status >= 500 && result.status <= 599));
+}
+
 qint64 waitBeforeRetry(int attempt, const HttpResult &result, double jitter, const QDateTime &now) {
     if (const auto header = result.head.header("Retry-After")) {
         // "Come back now" (0, or a date gone by) from a site that just failed would be a retry

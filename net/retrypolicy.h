@@ -23,6 +23,10 @@ qint64 backoffMs(int attempt, double jitter);
 // reads as neither.
 std::optional<qint64> retryAfterMs(const QByteArray &value, const QDateTime &now);
 
+// Whether result is the site saying it is overloaded or ailing (429, 5xx): the whole site is
+// given room until the request is tried again, not just the one page.
+bool siteInTrouble(const HttpResult &result);
+
 // The wait before retry number attempt of the request that ended with result at now.
 qint64 waitBeforeRetry(int attempt, const HttpResult &result, double jitter,
                        const QDateTime &now = QDateTime::currentDateTimeUtc());

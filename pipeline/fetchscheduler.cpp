@@ -3,18 +3,20 @@
 #include "net/retrypolicy.h"
 #include "pipeline/jobview.h"
 
+#include <QEventLoop>
 #include <QRandomGenerator>
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 using namespace Qt::StringLiterals;
 
 namespace {
 
-// The longest the scheduler waits on the network before the view's events (a stop among them)
-// run again.
+// The longest take() waits for its page before the stop request is looked at and the view's
+// events run again.
 constexpr int kEventsEveryMs = 50;
 // How often the speed of the transfers is shown.
 constexpr qint64 kSpeedEveryMs = 500;
@@ -39,20 +41,36 @@ FetchScheduler::FetchScheduler(JobView &view, const FetchPolicy &policy, const Q
     , m_client(limits) {
     // Pages of a public site may not lead the job's requests to this machine or its network.
     m_client.setOrigin(bookUrl);
+    m_client.onEnded = [this](int request, HttpResult result) {
+        ended(request, std::move(result));
+    };
     if (policy.resume)
         m_cache.emplace(bookUrl);
+    m_dueTimer.setSingleShot(true);
+    QObject::connect(&m_dueTimer, &QTimer::timeout, &m_dueTimer, [this] { pump(); });
     m_clock.start();
+}
+
+FetchScheduler::Entry &FetchScheduler::entryFor(const QString &url) {
+    auto found = m_entries.find(url);
+    if (found == m_entries.end())
+        found = m_entries.insert(url, Entry{.host = hostOf(url)});
+    return *found;
 }
 
 void FetchScheduler::planChapters(const QStringList &urls, int first, int last) {
     m_plan = urls;
     m_planNext = std::max(first, 0);
     m_planLast = std::min(last, int(urls.size()) - 1);
+    // The first chapters are on their way while the job still works on the contents page.
+    pump();
 }
 
 void FetchScheduler::want(const QString &url, int chapter, int page) {
+    // Started by the pump that follows the arrival announcing it: starting it here could take
+    // page after page from the cache, each arrival wanting the next, ever deeper.
     if (!m_entries.contains(url))
-        m_entries.insert(url, Entry{.chapter = chapter, .page = page});
+        m_entries.insert(url, Entry{.chapter = chapter, .page = page, .host = hostOf(url)});
 }
 
 void FetchScheduler::beginChapter(int chapter) {
@@ -76,7 +94,9 @@ void FetchScheduler::beginChapter(int chapter) {
 
 std::optional<ScheduledPage> FetchScheduler::take(const QString &url,
                                                   const std::function<void()> &meanwhile) {
-    m_entries[url].demanded = true;
+    // A new demand: what the failure of an earlier one held back may start again.
+    m_demandFailed = false;
+    entryFor(url).demanded = true;
     bool started = false;
     for (;;) {
         if (m_view.stopRequested()) {
@@ -86,7 +106,7 @@ std::optional<ScheduledPage> FetchScheduler::take(const QString &url,
         // Looked up afresh each time: a page's arrival may add entries and move the others.
         const auto found = m_entries.find(url);
         if (found == m_entries.end()) {
-            m_entries[url].demanded = true;
+            entryFor(url).demanded = true;
             continue;
         }
         if (found->state == State::Arrived) {
@@ -98,14 +118,33 @@ std::optional<ScheduledPage> FetchScheduler::take(const QString &url,
             return page;
         }
         pump();
-        if (!std::exchange(started, true) && meanwhile)
-            meanwhile();
-        auto ended = m_client.perform(waitMs(m_clock.elapsed()));
-        for (auto &[request, result] : ended)
-            this->ended(request, std::move(result));
+        if (!std::exchange(started, true)) {
+            // What was just started goes out before the steps turn to their own work.
+            m_client.kick();
+            if (meanwhile)
+                meanwhile();
+            continue;
+        }
+        if (!arrivedAlready(url))
+            waitForEvents();
         m_view.processEvents();
         showProgress();
     }
+}
+
+bool FetchScheduler::arrivedAlready(const QString &url) const {
+    const auto found = m_entries.constFind(url);
+    return found != m_entries.cend() && found->state == State::Arrived;
+}
+
+void FetchScheduler::waitForEvents() {
+    // The requests run on the thread's events; the stop request is looked at again after a
+    // short while, as the front end's events (a click on "stop") run here too.
+    QEventLoop loop;
+    QEventLoop *outer = std::exchange(m_waiting, &loop);
+    QTimer::singleShot(kEventsEveryMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    m_waiting = outer;
 }
 
 void FetchScheduler::noteStart(const QString &url) {
@@ -113,6 +152,7 @@ void FetchScheduler::noteStart(const QString &url) {
 }
 
 void FetchScheduler::endJob(bool succeeded) {
+    m_ended = true;
     abandonAll();
     // The book has been written: nothing of it needs fetching again.
     if (succeeded && m_cache)
@@ -122,11 +162,12 @@ void FetchScheduler::endJob(bool succeeded) {
 void FetchScheduler::retryLater(const QString &url, int attempt, const QString &reason) {
     const qint64 wait =
         retryPolicy::backoffMs(attempt, QRandomGenerator::global()->generateDouble());
-    Entry &entry = m_entries[url];
+    Entry &entry = entryFor(url);
     entry.state = State::Waiting;
     entry.notBefore = m_clock.elapsed() + wait;
     ++m_retries;
     noteRetry(url, attempt, reason, wait);
+    armDueTimer(m_clock.elapsed());
 }
 
 void FetchScheduler::keep(const QString &url, const HttpResult &result) {
@@ -158,24 +199,70 @@ void FetchScheduler::abandonAll() {
     m_client.abandonAll();
     m_requests.clear();
     m_entries.clear();
+    m_dueTimer.stop();
 }
 
 void FetchScheduler::pump() {
-    // After a stop no request starts.
-    if (m_view.stopRequested())
+    // After a stop nothing is left running and nothing starts, whether the job waits for a
+    // page or its steps are at work.
+    if (m_view.stopRequested()) {
+        abandonAll();
+        return;
+    }
+    // The job ends once it has the page it waited for and that page failed: pages ahead of it,
+    // and their retries, are of no use.
+    if (m_ended || m_demandFailed)
         return;
     m_pauseUntil = -1;
     const qint64 now = m_clock.elapsed();
     while (m_client.inFlight() < m_policy.parallel) {
         const auto url = nextToStart(now);
         if (!url || !start(*url, now))
-            return;
+            break;
     }
+    armDueTimer(now);
+}
+
+void FetchScheduler::armDueTimer(qint64 now) {
+    qint64 next = -1;
+    const auto consider = [&next, now](qint64 at) {
+        if (at > now && (next < 0 || at < next))
+            next = at;
+    };
+    consider(m_pauseUntil);
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.state == State::Waiting)
+            consider(entry.notBefore);
+    }
+    for (const qint64 until : std::as_const(m_heldUntil))
+        consider(until);
+    if (next < 0)
+        m_dueTimer.stop();
+    else
+        m_dueTimer.start(int(std::min<qint64>(next - now, std::numeric_limits<int>::max())));
 }
 
 std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
-    const auto due = [now](const Entry &entry) {
-        return entry.state == State::Waiting && entry.notBefore <= now;
+    // A host in trouble has a page waiting to retry after it answered 429 or 5xx: nothing goes
+    // to it before that retry is due, and then one request at a time until its pages that
+    // failed have come. Other hosts go on.
+    QHash<QString, int> troubled; // such a host, and its requests in flight
+    for (const Entry &entry : std::as_const(m_entries)) {
+        if (entry.probing)
+            troubled.insert(entry.host, 0);
+    }
+    if (!troubled.isEmpty()) {
+        for (const Entry &entry : std::as_const(m_entries)) {
+            if (entry.state == State::Running && troubled.contains(entry.host))
+                ++troubled[entry.host];
+        }
+    }
+    const auto open = [&](const QString &host) {
+        const auto found = troubled.constFind(host);
+        return found == troubled.cend() || (*found == 0 && m_heldUntil.value(host) <= now);
+    };
+    const auto due = [now, &open](const Entry &entry) {
+        return entry.state == State::Waiting && entry.notBefore <= now && open(entry.host);
     };
     qint64 held = 0; // bytes of the pages fetched ahead that wait for their turn
     const QString *best = nullptr;
@@ -202,11 +289,15 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
         return *best;
     for (; m_planNext <= m_planLast; ++m_planNext) {
         const QString &url = m_plan.at(m_planNext);
-        if (!m_entries.contains(url)) {
-            m_entries.insert(url, Entry{.chapter = m_planNext, .page = 0});
-            ++m_planNext;
-            return url;
-        }
+        if (m_entries.contains(url))
+            continue;
+        const QString host = hostOf(url);
+        // The plan goes on in its order once its host may take requests again.
+        if (!troubled.isEmpty() && !open(host))
+            return std::nullopt;
+        m_entries.insert(url, Entry{.chapter = m_planNext, .page = 0, .host = host});
+        ++m_planNext;
+        return url;
     }
     return std::nullopt;
 }
@@ -229,7 +320,7 @@ bool FetchScheduler::start(const QString &url, qint64 now) {
     m_lastStart.insert(host, now);
     const bool withCookie = pipeline::cookieGoesTo(m_cookieUrl, url);
     const int request = m_client.start(url, withCookie ? m_cookie : QString());
-    Entry &entry = m_entries[url];
+    Entry &entry = entryFor(url);
     if (request < 0) {
         entry.state = State::Arrived;
         entry.fetched.result.error = u"无法创建网络连接"_s;
@@ -241,6 +332,12 @@ bool FetchScheduler::start(const QString &url, qint64 now) {
 }
 
 void FetchScheduler::ended(int request, HttpResult result) {
+    settle(request, std::move(result));
+    // Room has freed up, and the hold on a host may have gone.
+    pump();
+}
+
+void FetchScheduler::settle(int request, HttpResult result) {
     const QString url = m_requests.take(request);
     const auto found = m_entries.find(url);
     if (url.isEmpty() || found == m_entries.end())
@@ -258,13 +355,24 @@ void FetchScheduler::ended(int request, HttpResult result) {
             entry.retries, result, QRandomGenerator::global()->generateDouble());
         entry.state = State::Waiting;
         entry.notBefore = m_clock.elapsed() + wait;
+        if (retryPolicy::siteInTrouble(result)) {
+            entry.probing = true;
+            qint64 &until = m_heldUntil[entry.host];
+            until = std::max(until, entry.notBefore);
+        }
         noteRetry(url, entry.retries, result.ok ? u"HTTP %1"_s.arg(result.status) : result.error,
                   wait);
         return;
     }
     // Handed over as it is when its turn comes: the job fails there.
     entry.state = State::Arrived;
+    entry.probing = false;
     entry.fetched.result = std::move(result);
+    if (entry.demanded) {
+        m_demandFailed = true;
+        if (m_waiting)
+            m_waiting->quit();
+    }
 }
 
 void FetchScheduler::arrived(const QString &url, HttpResult result, bool fromCache) {
@@ -279,19 +387,10 @@ void FetchScheduler::arrived(const QString &url, HttpResult result, bool fromCac
         found = m_entries.find(url); // the hook may have added entries
     }
     found->state = State::Arrived;
+    found->probing = false;
     found->fetched = std::move(page);
-}
-
-int FetchScheduler::waitMs(qint64 now) const {
-    qint64 wait = kEventsEveryMs;
-    if (m_pauseUntil >= 0)
-        wait = std::min(wait, m_pauseUntil - now);
-    for (const Entry &entry : m_entries) {
-        if (entry.state == State::Waiting && entry.notBefore > now)
-            wait = std::min(wait, entry.notBefore - now);
-    }
-    // A retry or a start that the pause held back, once due, is started on the next turn.
-    return int(std::clamp<qint64>(wait, 0, kEventsEveryMs));
+    if (found->demanded && m_waiting)
+        m_waiting->quit();
 }
 
 void FetchScheduler::showProgress() {

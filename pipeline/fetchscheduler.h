@@ -3,8 +3,10 @@
 // waits for first, then the pages it will want next in the order it will want them (a chapter's
 // follow-on pages before later chapters), at most N requests in flight, the starts of two
 // requests to one host spaced, failures that may pass tried again after a backoff, and pages an
-// earlier run kept taken from the cache. What waits for its turn is bounded in bytes, not pages. It
-// runs only while the job waits for a page, on the job's own thread.
+// earlier run kept taken from the cache. What waits for its turn is bounded in bytes, not pages. A
+// site that answers 429 or 5xx is given room as a whole until the page is tried again. It runs on
+// the job's thread's event loop: requests start and end whenever the job lets events run, not only
+// while it waits for a page.
 
 #include "net/parallelclient.h"
 #include "net/responsecache.h"
@@ -14,11 +16,13 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
 
 class JobView;
+class QEventLoop;
 
 // A page as the scheduler hands it over.
 struct ScheduledPage {
@@ -54,7 +58,8 @@ public:
 
     // Fetches url ahead of everything else, or takes it when it has arrived, and waits for it
     // while the view's events run; meanwhile runs once the requests have been started. nullopt
-    // when the user stopped the job: every request in flight is then given up.
+    // when the user stopped the job: every request in flight is then given up. A page that has
+    // failed for good is handed over at once, and nothing more is started until the next take.
     std::optional<ScheduledPage> take(const QString &url,
                                       const std::function<void()> &meanwhile = {});
 
@@ -81,28 +86,38 @@ public:
     // goes.
     void endJob(bool succeeded);
 
+    // The requests on their way now.
+    int inFlight() const { return m_client.inFlight(); }
+
 private:
     enum class State { Waiting, Running, Arrived };
     struct Entry {
         int chapter = -1; // -1: only the job itself asked for it
         int page = 0;
+        QString host;
         State state = State::Waiting;
         bool demanded = false; // the job waits for it
+        bool probing = false;  // it waits to retry after its site said it was in trouble
         int retries = 0;
         qint64 notBefore = 0; // on m_clock, while a retry waits
         ScheduledPage fetched = {};
     };
 
+    Entry &entryFor(const QString &url);
     void pump();
+    void armDueTimer(qint64 now);
+    // Runs the thread's events until the demanded page has arrived, or for a short while.
+    void waitForEvents();
+    bool arrivedAlready(const QString &url) const;
     std::optional<QString> nextToStart(qint64 now);
     bool start(const QString &url, qint64 now);
     void ended(int request, HttpResult result);
+    void settle(int request, HttpResult result);
     void arrived(const QString &url, HttpResult result, bool fromCache);
     void abandonAll();
     void noteRetry(const QString &url, int attempt, const QString &why, qint64 waitMs);
     // The bytes of the pages fetched ahead that have arrived and wait for their turn.
     qint64 heldBytes() const;
-    int waitMs(qint64 now) const;
     void showProgress();
 
     JobView &m_view;
@@ -116,7 +131,12 @@ private:
     QHash<QString, Entry> m_entries;
     QHash<int, QString> m_requests;     // the address each request in flight fetches
     QHash<QString, qint64> m_lastStart; // per host, on m_clock
+    QHash<QString, qint64> m_heldUntil; // per host in trouble: the retry nothing goes before
     qint64 m_pauseUntil = -1;           // the next start the pause allows, when it held one back
+    QTimer m_dueTimer;                  // the next retry, pause or hold that runs out
+    QEventLoop *m_waiting = nullptr;    // while take() waits
+    bool m_demandFailed = false;        // the page the job waits for failed for good
+    bool m_ended = false;
     QStringList m_plan;
     int m_planNext = 0;
     int m_planLast = -1;

@@ -1,0 +1,246 @@
+// Fetching ahead on the thread's event loop, driven directly against a loopback site: requests
+// that end while nobody waits for them, a stop that gives up what is in flight, a site in trouble
+// given room as a whole, and the waits before a retry.
+
+#include "net/parallelclient.h"
+#include "net/retrypolicy.h"
+#include "pipeline/fetchscheduler.h"
+#include "tests/support/loopbacksite.h"
+#include "tests/support/recordingview.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// A site of chapters: /ok/ answers at once, /slow/ after a while, /busy/ with one 503 first and
+// /down/ with nothing but 500.
+void serveChapters(support::LoopbackSite &site) {
+    for (int c = 1; c <= 5; ++c) {
+        const QByteArray body = "chapter " + QByteArray::number(c);
+        site.serve(u"/ok/%1.html"_s.arg(c), {.body = body});
+        site.serve(u"/slow/%1.html"_s.arg(c), {.body = body, .delayMs = 400});
+        site.serve(u"/busy/%1.html"_s.arg(c), {.body = body, .failFirst = 1});
+        site.serve(u"/down/%1.html"_s.arg(c), {.body = body, .failFirst = 1000, .failStatus = 500});
+    }
+}
+
+// "localhost/ok/2" is /ok/2.html of the same site under another host name.
+QStringList chapterUrls(const support::LoopbackSite &site, const QStringList &pages) {
+    QStringList urls;
+    for (const QString &page : pages) {
+        const qsizetype slash = page.indexOf(u'/');
+        const QString host = slash > 0 ? page.first(slash) : QString();
+        urls.append(site.url(page.sliced(slash) + u".html"_s, host));
+    }
+    return urls;
+}
+
+} // namespace
+
+class TestFetchAhead : public QObject {
+    Q_OBJECT
+
+private slots:
+    void parallelClient_data() {
+        QTest::addColumn<bool>("abandon");
+        QTest::newRow("requests end through the thread's events") << false;
+        QTest::newRow("abandoned requests are never heard of") << true;
+    }
+
+    void parallelClient() {
+        QFETCH(bool, abandon);
+        support::LoopbackSite site;
+        serveChapters(site);
+        QVERIFY(site.start());
+        ParallelClient client;
+        QList<std::pair<int, HttpResult>> ended;
+        client.onEnded = [&ended](int request, HttpResult result) {
+            ended.append({request, std::move(result)});
+        };
+        QList<int> expected;
+        for (int c = 1; c <= 3; ++c)
+            expected.append(client.start(site.url(u"/slow/%1.html"_s.arg(c)), {}));
+        if (abandon) {
+            QTRY_COMPARE(site.requestCount(), 3); // on their way
+            client.abandonAll();
+            QCOMPARE(client.inFlight(), 0);
+            // Started later than the ones given up: had those gone on, they would end first.
+            expected = {client.start(site.url(u"/slow/4.html"_s), {}),
+                        client.start(site.url(u"/slow/5.html"_s), {})};
+        }
+        QTRY_COMPARE(ended.size(), expected.size());
+        QList<int> seen;
+        for (const auto &[request, result] : std::as_const(ended)) {
+            QVERIFY(result.ok);
+            QCOMPARE(result.status, 200);
+            seen.append(request);
+        }
+        std::sort(seen.begin(), seen.end());
+        QCOMPARE(seen, expected);
+        QCOMPARE(client.inFlight(), 0);
+    }
+
+    void fetchesWhileTheJobWorks_data() {
+        QTest::addColumn<int>("parallel");
+        QTest::newRow("one at a time") << 1;
+        QTest::newRow("three at a time") << 3;
+    }
+
+    void fetchesWhileTheJobWorks() {
+        QFETCH(int, parallel);
+        support::LoopbackSite site;
+        serveChapters(site);
+        QVERIFY(site.start());
+        support::RecordingView view;
+        const QStringList urls =
+            chapterUrls(site, {u"/ok/1"_s, u"/ok/2"_s, u"/ok/3"_s, u"/ok/4"_s, u"/ok/5"_s});
+        FetchScheduler scheduler(view, {.parallel = parallel}, site.url(u"/"_s), {});
+        int arrivals = 0;
+        scheduler.onArrival = [&arrivals](int, int, ScheduledPage &) { ++arrivals; };
+        scheduler.planChapters(urls, 0, 4);
+        scheduler.beginChapter(0);
+        QVERIFY(scheduler.take(urls.at(0)));
+        // The job works on its chapter, letting events run now and then: the rest come.
+        QTRY_COMPARE(arrivals, 4);
+        int events = 0;
+        view.onEvents = [&events] { ++events; };
+        for (int c = 1; c < 5; ++c) {
+            scheduler.beginChapter(c);
+            const auto page = scheduler.take(urls.at(c));
+            QVERIFY(page);
+            QCOMPARE(page->result.body, "chapter " + QByteArray::number(c + 1));
+        }
+        QCOMPARE(events, 0); // each was there: take() never waited
+        QCOMPARE(site.clientRequests().size(), 5);
+    }
+
+    void stopGivesUpWhatIsInFlight_data() {
+        QTest::addColumn<int>("parallel");
+        QTest::newRow("one in flight") << 1;
+        QTest::newRow("four in flight") << 4;
+    }
+
+    void stopGivesUpWhatIsInFlight() {
+        QFETCH(int, parallel);
+        support::LoopbackSite site;
+        serveChapters(site);
+        QVERIFY(site.start());
+        support::RecordingView view;
+        const QStringList urls = chapterUrls(
+            site, {u"/slow/1"_s, u"/slow/2"_s, u"/slow/3"_s, u"/slow/4"_s, u"/slow/5"_s});
+        FetchScheduler scheduler(view, {.parallel = parallel}, site.url(u"/"_s), {});
+        scheduler.planChapters(urls, 0, 4);
+        view.onEvents = [&view] { view.stop = true; };
+        QVERIFY(!scheduler.take(urls.at(0)));
+        QCOMPARE(scheduler.inFlight(), 0);
+        // Nothing starts after a stop, whatever asks for it.
+        scheduler.retryLater(urls.at(1), 1, u"again"_s);
+        scheduler.planChapters(urls, 1, 4);
+        QCOMPARE(scheduler.inFlight(), 0);
+        QVERIFY(site.clientRequests().size() <= parallel);
+    }
+
+    void siteInTrouble_data() {
+        QTest::addColumn<QStringList>("chapters");
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<QStringList>("requested"); // in order with one request at a time
+        QTest::addColumn<int>("lastStatus");
+        QTest::newRow("a 503 holds its host back until the retry")
+            << QStringList{u"/busy/1"_s, u"/ok/2"_s, u"/ok/3"_s} << 1
+            << QStringList{u"/busy/1"_s, u"/busy/1"_s, u"/ok/2"_s, u"/ok/3"_s} << 200;
+        QTest::newRow("another host goes on")
+            << QStringList{u"/busy/1"_s, u"localhost/ok/2"_s, u"localhost/ok/3"_s} << 1
+            << QStringList{u"/busy/1"_s, u"/ok/2"_s, u"/ok/3"_s, u"/busy/1"_s} << 200;
+        QTest::newRow("a page failed for good starts nothing more")
+            << QStringList{u"/down/1"_s, u"/down/2"_s} << 1
+            << QStringList{u"/down/1"_s, u"/down/1"_s} << 500;
+        QTest::newRow("pages ahead are not tried again once the page waited for failed")
+            << QStringList{u"/down/1"_s, u"/down/2"_s, u"/down/3"_s, u"/down/4"_s} << 3
+            << QStringList{u"/down/1"_s, u"/down/1"_s, u"/down/2"_s, u"/down/3"_s} << 500;
+    }
+
+    void siteInTrouble() {
+        QFETCH(QStringList, chapters);
+        QFETCH(int, parallel);
+        QFETCH(QStringList, requested);
+        QFETCH(int, lastStatus);
+        support::LoopbackSite site;
+        serveChapters(site);
+        QVERIFY(site.start());
+        support::RecordingView view;
+        const QStringList urls = chapterUrls(site, chapters);
+        FetchScheduler scheduler(view, {.parallel = parallel, .retries = 1}, site.url(u"/"_s), {});
+        scheduler.planChapters(urls, 0, int(urls.size()) - 1);
+        int status = 0;
+        for (int c = 0; c < urls.size() && status != 500; ++c) {
+            scheduler.beginChapter(c);
+            const auto page = scheduler.take(urls.at(c));
+            QVERIFY(page);
+            status = page->result.status;
+        }
+        QCOMPARE(status, lastStatus);
+        QCOMPARE(scheduler.inFlight(), 0);
+        QStringList paths;
+        for (const QString &path : site.clientPaths())
+            paths.append(path.chopped(5)); // ".html"
+        if (parallel > 1) {
+            // Started together, they reach the site in any order.
+            std::sort(paths.begin(), paths.end());
+            std::sort(requested.begin(), requested.end());
+        }
+        QCOMPARE(paths, requested);
+    }
+
+    void retries_data() {
+        QTest::addColumn<int>("status"); // 0: the connection dropped
+        QTest::addColumn<QByteArray>("retryAfter");
+        QTest::addColumn<int>("attempt");
+        QTest::addColumn<bool>("trouble"); // the whole site is given room
+        QTest::addColumn<qint64>("least");
+        QTest::addColumn<qint64>("most");
+        const QByteArray none;
+        QTest::newRow("503, third retry") << 503 << none << 3 << true << 4000LL << 5000LL;
+        QTest::newRow("429, capped") << 429 << none << 9 << true << 30000LL << 30000LL;
+        QTest::newRow("seconds past the cap")
+            << 503 << QByteArray("3600") << 1 << true << 30000LL << 30000LL;
+        QTest::newRow("HTTP date") << 503 << QByteArray("Sun, 06 Nov 1994 08:49:47 GMT") << 1
+                                   << true << 10000LL << 10000LL;
+        QTest::newRow("unreadable: the backoff")
+            << 500 << QByteArray("soon") << 2 << true << 2000LL << 2500LL;
+        QTest::newRow("now: the first backoff")
+            << 503 << QByteArray("0") << 3 << true << 1000LL << 1000LL;
+        QTest::newRow("a date gone by: the first backoff")
+            << 503 << QByteArray("Sun, 06 Nov 1994 08:00:00 GMT") << 1 << true << 1000LL << 1000LL;
+        QTest::newRow("404: not the site's trouble")
+            << 404 << none << 1 << false << 1000LL << 1250LL;
+        QTest::newRow("a dropped connection: one page's trouble")
+            << 0 << none << 2 << false << 2000LL << 2500LL;
+    }
+
+    void retries() {
+        QFETCH(int, status);
+        QFETCH(QByteArray, retryAfter);
+        QFETCH(int, attempt);
+        QFETCH(bool, trouble);
+        QFETCH(qint64, least);
+        QFETCH(qint64, most);
+        HttpResult result;
+        result.ok = status > 0;
+        result.status = status;
+        if (!retryAfter.isEmpty())
+            result.head.headers.append({"Retry-After", retryAfter});
+        QCOMPARE(retryPolicy::siteInTrouble(result), trouble);
+        const QDateTime now(QDate(1994, 11, 6), QTime(8, 49, 37), Qt::UTC);
+        for (const double jitter : {0.0, 1.0}) {
+            const qint64 wait = retryPolicy::waitBeforeRetry(attempt, result, jitter, now);
+            QVERIFY2(wait >= least && wait <= most, qPrintable(QString::number(wait)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFetchAhead)
+#include "tests/tst_fetchahead.moc"
