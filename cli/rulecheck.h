@@ -1,7 +1,8 @@
 #pragma once
-// The rule checker behind kestrelon-cli --check-rules: fetches a book's contents page and one
-// chapter exactly as a job does, runs every rule of the site's section on them, and reports
-// what each found and the usual mistakes. It writes no book; the caller keeps the settings file
+// The rule checker behind kestrelon-cli --check-rules: the pipeline's RuleCheckSteps fetch a
+// book's contents page and one chapter on a job's own parts, so with a download's requests; this
+// runs every rule of the site's section on what they meet, and reports what each found and the
+// usual mistakes. It writes no book; the caller keeps the settings file
 // read-only (iniModule::setSettingsReadOnly) while it runs.
 
 #include "pipeline/jobview.h"
