@@ -22,10 +22,11 @@ demo: build
 run: build
 	./scripts/run.sh $(BUILD)
 
-# Every test, then the module tests again under AddressSanitizer and UBSan, then each fuzz
-# target for a few seconds.
+# Every test, the quick ones first and those labelled slow (tens of seconds each) after them, then
+# the module tests again under AddressSanitizer and UBSan, then each fuzz target for a few seconds.
 test: build
-	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2
+	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2 -LE slow
+	cd $(BUILD) && $(CTEST_ENV) ctest --output-on-failure -j2 -L slow
 	$(MAKE) test-asan
 	./scripts/fuzz.sh 5 $(FUZZ_BUILD)
 

@@ -2,51 +2,30 @@
 // loopback copy of the demo site.
 
 #include "demo/demosite.h"
+#include "tests/support/clirun.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <httplib.h>
-
-#include <csignal>
-
 using namespace Qt::StringLiterals;
-
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-} // namespace
 
 class TestCli : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() {
-        // Six chapters hold every kind the demo site has: follow-on pages, a separate text document
-        // and an advertisement.
+        // Six chapters hold every kind the demo site has: follow-on pages, a separate text
+        // document and an advertisement.
         m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
         m_demo = std::make_unique<demo::DemoSite>(m_book);
         m_demo->addRoutes(m_site.server());
         // A slow book for Ctrl-C: every chapter takes half a second.
-        QString list = u"<h1>慢书</h1>"_s;
-        for (int c = 1; c <= 5; ++c) {
-            list += u"<li><a href=\"%1.html\">第%1章</a></li>"_s.arg(c);
-            m_site.serve(u"/slow/%1.html"_s.arg(c),
-                         {.body = support::gbk(u"<div id=\"content\">很慢的一章正文。</div>"_s),
-                          .delayMs = 500});
-        }
-        m_site.serve(u"/slow/"_s, {.body = support::gbk(list)});
+        support::serveBook(m_site, u"slow"_s, u"慢书"_s, support::chapterTexts(5),
+                           [](int) { return support::Page{.delayMs = 500}; });
         QVERIFY(m_site.start());
-
         m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(m_settings,
                                     demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()))));
@@ -80,8 +59,8 @@ private slots:
         QTemporaryDir shelf;
         const QString file = m_book.title + u".txt"_s;
         QVERIFY(support::writeBytes(QDir(shelf.path()).filePath(file), "old"));
-        const Run result = run(
-            options + QStringList{u"--settings"_s, m_settings, u"--out"_s, shelf.path(), address});
+        const support::CliRun result = support::runCli(
+            options + QStringList{u"--settings"_s, m_settings, address}, {.shelf = shelf.path()});
         QTEST(result.exitCode, "exitCode");
         QTEST(result.out, "message");
         QCOMPARE(QDir(shelf.path()).entryList(QDir::Files), QStringList{file});
@@ -89,19 +68,13 @@ private slots:
     }
 
     void interruptStopsTheJob() {
-        QTemporaryDir shelf;
-        QVERIFY(support::writeBytes(
-            m_settings + u".slow"_s,
-            support::gbk(u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\n"
-                         u"tagChapter=<li><a href=\"(.*?)\">(.*?)</a></li>\r\n"
-                         u"tagText=<div id=\"content\">(.*?)</div>\r\n"_s.arg(m_site.port()))));
         // Ctrl-C while the first chapter is on its way: nothing follows it and no book is written.
-        const Run result = run({u"--settings"_s, m_settings + u".slow"_s, u"--out"_s, shelf.path(),
-                                m_site.url(u"/slow/"_s)},
-                               u"/slow/1.html"_s);
+        const support::CliRun result =
+            support::runCli({u"--settings"_s, m_settings, m_site.url(u"/slow/"_s)},
+                            {.interruptWhen = m_site.asked(u"/slow/1.html"_s)});
         QCOMPARE(result.exitCode, 2);
         QCOMPARE(result.out, u"取书进度：用户中断！\n"_s);
-        QVERIFY(QDir(shelf.path()).isEmpty());
+        QVERIFY(result.shelf.isEmpty());
         QVERIFY(!m_site.clientPaths().contains(u"/slow/2.html"_s));
     }
 
@@ -116,16 +89,13 @@ private slots:
 
     void badUsage() {
         QFETCH(QStringList, arguments);
-        const Run result = run(arguments);
+        const support::CliRun result = support::runCli(arguments);
         QCOMPARE(result.exitCode, 64);
         QVERIFY(result.out.isEmpty());
         QVERIFY(result.err.startsWith(u"kestrelon-cli: "_s));
     }
 
 private:
-    // Runs the program; with interruptAt, sends it SIGINT once the site has been asked for that
-    // path.
-    Run run(const QStringList &arguments, const QString &interruptAt = QString());
     QString contents() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
 
     support::LoopbackSite m_site;
@@ -134,27 +104,6 @@ private:
     QTemporaryDir m_dir;
     QString m_settings;
 };
-
-Run TestCli::run(const QStringList &arguments, const QString &interruptAt) {
-    QProcess process;
-    process.setProgram(QStringLiteral(KESTRELON_CLI));
-    process.setArguments(arguments);
-    process.start();
-    if (!process.waitForStarted())
-        return {};
-    if (!interruptAt.isEmpty()) {
-        for (int waited = 0; !m_site.clientPaths().contains(interruptAt); waited += 20) {
-            if (waited > 20000 || process.state() == QProcess::NotRunning)
-                return {};
-            QTest::qWait(20);
-        }
-        ::kill(pid_t(process.processId()), SIGINT);
-    }
-    process.waitForFinished(60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tests/tst_cli.moc"

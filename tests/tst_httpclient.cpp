@@ -10,6 +10,7 @@
 #include "tests/support/loopbacksite.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +33,9 @@ private slots:
         m_site.serve(u"/plain"_s, {.body = body});
         m_site.serve(u"/cut"_s, {.body = body, .cutAfter = 20000});
         m_site.serve(u"/slow"_s, {.body = body, .delayMs = 2500});
+        // 5 bytes a second, for hours; 200 bytes a second, for three seconds.
+        m_site.serve(u"/crawl"_s, {.body = QByteArray(100000, 'x'), .trickleMs = 200});
+        m_site.serve(u"/steady"_s, {.body = QByteArray(600, 'x'), .trickleMs = 5});
         m_site.serve(u"/missing-cookie"_s, {.body = "ok", .requiredCookie = "id=7"});
         m_site.server().Get("/moved", [](const httplib::Request &, httplib::Response &res) {
             res.set_redirect("/plain");
@@ -81,6 +85,29 @@ private slots:
         QVERIFY(!result.ok);
         QVERIFY(!result.error.isEmpty());
         QVERIFY(result.body.isEmpty());
+    }
+
+    void speedLimits_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("totalSeconds");
+        QTest::addColumn<bool>("ok");
+        // A floor of 100 bytes a second over two seconds.
+        QTest::newRow("under the floor: never silent, given up") << u"/crawl"_s << 30 << false;
+        QTest::newRow("over the floor: the whole page") << u"/steady"_s << 30 << true;
+        QTest::newRow("over the floor, past the whole-request limit") << u"/steady"_s << 2 << false;
+    }
+
+    void speedLimits() {
+        QFETCH(QString, path);
+        QFETCH(int, totalSeconds);
+        HttpClient client(TransferLimits{5, 2, 100, 2, totalSeconds});
+        QElapsedTimer took;
+        took.start();
+        const HttpResult result = client.get(m_site.url(path), QString(), nullptr);
+        QTEST(result.ok, "ok");
+        QCOMPARE(result.body.size(), result.ok ? 600 : 0);
+        // Only a hang: the client's own default would wait a minute.
+        QVERIFY2(took.elapsed() < 15000, qPrintable(QString::number(took.elapsed())));
     }
 
     void urlReachable_data() {

@@ -4,6 +4,7 @@
 // certificates checked end to end.
 
 #include "demo/demosite.h"
+#include "tests/support/clirun.h"
 #include "tests/support/loopbackproxy.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
@@ -16,15 +17,6 @@
 #include <httplib.h>
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QString errors;
-};
-
-} // namespace
 
 class TestRequests : public QObject {
     Q_OBJECT
@@ -42,7 +34,11 @@ private slots:
     void certificatesChecked();
 
 private:
-    Run run(const QStringList &arguments, const QStringList &environment = {});
+    support::CliRun run(const QStringList &arguments, const QStringList &environment = {}) {
+        return support::runCli(QStringList{u"--settings"_s, m_dir.filePath(u"Kestrelon.ini"_s)} +
+                                   arguments,
+                               {.environment = environment});
+    }
     QString book() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
 
     support::LoopbackSite m_site;
@@ -58,24 +54,6 @@ void TestRequests::initTestCase() {
     QVERIFY(m_site.start());
     QVERIFY(support::writeBytes(m_dir.filePath(u"Kestrelon.ini"_s),
                                 demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()))));
-}
-
-Run TestRequests::run(const QStringList &arguments, const QStringList &environment) {
-    QProcess cli;
-    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
-    for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "NO_PROXY"})
-        variables.remove(QString::fromLatin1(name));
-    for (const QString &assignment : environment)
-        variables.insert(assignment.section(u'=', 0, 0), assignment.section(u'=', 1));
-    cli.setProcessEnvironment(variables);
-    QTemporaryDir shelf;
-    cli.start(
-        QStringLiteral(KESTRELON_CLI),
-        QStringList{u"--settings"_s, m_dir.filePath(u"Kestrelon.ini"_s), u"--out"_s, shelf.path()} +
-            arguments);
-    if (!cli.waitForFinished(60000))
-        return {};
-    return {cli.exitCode(), QString::fromUtf8(cli.readAllStandardError())};
 }
 
 void TestRequests::oneIdentity() {
@@ -177,10 +155,10 @@ void TestRequests::proxySettingsRefused() {
     QFETCH(QStringList, environment);
     QFETCH(QString, shown);
     QFETCH(QString, hidden);
-    const Run result = run(arguments << book(), environment);
+    const support::CliRun result = run(arguments << book(), environment);
     QCOMPARE(result.exitCode, 64);
-    QVERIFY2(result.errors.contains(shown), qPrintable(result.errors));
-    QVERIFY(hidden.isEmpty() || !result.errors.contains(hidden));
+    QVERIFY2(result.err.contains(shown), qPrintable(result.err));
+    QVERIFY(hidden.isEmpty() || !result.err.contains(hidden));
 }
 
 void TestRequests::certificatesChecked_data() {
@@ -221,7 +199,7 @@ void TestRequests::certificatesChecked() {
                                               demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(port))));
     const QString address =
         u"https://127.0.0.1:%1%2"_s.arg(port).arg(QString::fromLatin1(demo::kDemoBookFolder));
-    const Run result =
+    const support::CliRun result =
         run({address}, trusted ? QStringList{u"SSL_CERT_FILE="_s + file("ca.pem")} : QStringList());
     server.stop();
     serving.join();
@@ -229,9 +207,9 @@ void TestRequests::certificatesChecked() {
         QCOMPARE(result.exitCode, 0);
     } else {
         QCOMPARE(result.exitCode, 1);
-        QVERIFY2(result.errors.contains(u"127.0.0.1:%1"_s.arg(port)) &&
-                     result.errors.contains(u"certificate"_s, Qt::CaseInsensitive),
-                 qPrintable(result.errors));
+        QVERIFY2(result.err.contains(u"127.0.0.1:%1"_s.arg(port)) &&
+                     result.err.contains(u"certificate"_s, Qt::CaseInsensitive),
+                 qPrintable(result.err));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "browser/webengine.h"
 #include "demo/demosite.h"
 #include "settings/inimodule.h"
+#include "tests/support/clirun.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 #include "window/frmmain.h"
@@ -19,17 +20,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
-#include <httplib.h>
-
 #include <functional>
-#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -45,7 +42,6 @@ public:
         requests->append({request, record});
     }
     bool available() const override { return true; }
-    void press(int message) { report(message); }
 };
 
 // Runs check every 20 ms while a job runs in the window (the job lets timers fire).
@@ -73,6 +69,8 @@ private slots:
     void init();
     void startUpFillsTheFields_data();
     void startUpFillsTheFields();
+    void optionsSurviveARestart_data();
+    void optionsSurviveARestart();
     void typingAnAddressEmptiesTheRange();
     void downloadMatchesTheTerminalFrontEnd();
     void stopWhileAChapterLoads_data();
@@ -80,13 +78,10 @@ private slots:
     void bookWithoutAChapterSaysSo();
     void closeDuringAJobIsRefused();
     void unknownSite();
-    void replaceQuestion_data();
     void replaceQuestion();
     void siteList_data();
     void siteList();
     void trayRequests();
-    void trayMouseMessages_data();
-    void trayMouseMessages();
 
 private:
     // Writes the settings file: the demo site's section, then global (raw INI lines, CR LF).
@@ -107,38 +102,17 @@ void TestWindow::initTestCase() {
     m_demo = std::make_unique<demo::DemoSite>(m_book);
     m_demo->addRoutes(m_site.server());
     // A slow book: every chapter takes a while, so a click can land while one loads.
-    QString list = u"<h1>慢书</h1>"_s;
-    for (int c = 1; c <= 4; ++c) {
-        list += u"<li><a href=\"%1.html\">第%1章</a></li>"_s.arg(c);
-        m_site.serve(
-            u"/slow/%1.html"_s.arg(c),
-            {.body = support::gbk(u"<div id=\"content\">很慢的一章。</div>"_s), .delayMs = 300});
-    }
-    m_site.serve(u"/slow/"_s, {.body = support::gbk(list)});
+    support::serveBook(m_site, u"slow"_s, u"慢书"_s, support::chapterTexts(4),
+                       [](int) { return support::Page{.delayMs = 300}; });
     // A book whose second chapter trickles in a byte at a time, never fast enough to end.
-    m_site.server().Get("/trickle/2.html", [](const httplib::Request &, httplib::Response &res) {
-        res.set_chunked_content_provider("text/html", [](size_t offset, httplib::DataSink &sink) {
-            if (offset >= 100000) {
-                sink.done();
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            return sink.write("<", 1);
-        });
+    support::serveBook(m_site, u"trickle"_s, u"慢书"_s, support::chapterTexts(3), [](int c) {
+        return c == 2 ? support::Page{.body = QByteArray(100000, '<'), .trickleMs = 100}
+                      : support::Page{};
     });
-    m_site.serve(u"/trickle/1.html"_s,
-                 {.body = support::gbk(u"<div id=\"content\">第一章。</div>"_s)});
-    m_site.serve(u"/trickle/"_s,
-                 {.body = support::gbk(u"<h1>慢书</h1><li><a href=\"1.html\">第1章</a></li>"
-                                       u"<li><a href=\"2.html\">第2章</a></li>"
-                                       u"<li><a href=\"3.html\">第3章</a></li>"_s)});
     // A book whose second chapter is answered with the site's own "come back later" page.
-    m_site.serve(u"/bare/1.html"_s,
-                 {.body = support::gbk(u"<div id=\"content\">第一章的正文。</div>"_s)});
-    m_site.serve(u"/bare/2.html"_s, {.body = "<p>too many requests</p>"});
-    m_site.serve(u"/bare/"_s,
-                 {.body = support::gbk(u"<h1>缺章</h1><li><a href=\"1.html\">第1章</a></li>"
-                                       u"<li><a href=\"2.html\">第2章</a></li>"_s)});
+    support::serveBook(m_site, u"bare"_s, u"缺章"_s, support::chapterTexts(2), [](int c) {
+        return support::Page{.body = c == 2 ? "<p>too many requests</p>" : QByteArray()};
+    });
     QVERIFY(m_site.start());
     m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
     iniModule::setSettingsFileOverride(m_settings);
@@ -193,12 +167,39 @@ void TestWindow::startUpFillsTheFields() {
         QVERIFY(!window.btnCmd(0)->toolTip().isEmpty());
         QVERIFY(window.close());
     }
-    // Reading filled in what was missing, and the orderly exit wrote all eight keys.
-    const QStringList keys{u"书架路径="_s, u"编码模式="_s, u"标题删除="_s, u"章节识别="_s,
-                           u"格式转换="_s, u"目录页面="_s, u"起始页面="_s, u"结束页面="_s};
-    const QString decoded = QStringDecoder("GB18030").decode(support::readBytes(m_settings));
-    for (const QString &key : keys)
-        QVERIFY2(decoded.contains(key), qPrintable(key));
+}
+
+void TestWindow::optionsSurviveARestart_data() {
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QList<bool>>("ticked");
+    // Between them, each box is saved ticked and unticked, whatever its default.
+    QTest::newRow("big5") << u"big5"_s << QList<bool>{true, false, true};
+    QTest::newRow("utf-8") << u"utf-8"_s << QList<bool>{false, true, false};
+}
+
+void TestWindow::optionsSurviveARestart() {
+    QFETCH(QString, encoding);
+    QFETCH(QList<bool>, ticked);
+    const QString address = u"http://a/%1/"_s.arg(encoding);
+    const QStringList fields{address, address + u"1.html"_s, address + u"9.html"_s};
+    const QString shelf = m_dir.path() + u'/';
+    {
+        frmMain window;
+        for (int i = 0; i < 3; ++i) {
+            window.txtNum(i)->setText(fields.at(i));
+            window.checkBox(i)->setChecked(ticked.at(i));
+        }
+        window.cmbCode()->setCurrentText(encoding);
+        window.btnCmd(0)->setToolTip(shelf); // as the folder dialog leaves it
+        QVERIFY(window.close());
+    }
+    frmMain window;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(window.txtNum(i)->text(), fields.at(i));
+        QCOMPARE(window.checkBox(i)->isChecked(), ticked.at(i));
+    }
+    QCOMPARE(window.cmbCode()->currentText(), encoding);
+    QCOMPARE(window.btnCmd(0)->toolTip(), shelf);
 }
 
 void TestWindow::typingAnAddressEmptiesTheRange() {
@@ -241,16 +242,11 @@ void TestWindow::downloadMatchesTheTerminalFrontEnd() {
     QVERIFY(window.barBox(0)->bar()->width() >= 290);
     QTRY_COMPARE_WITH_TIMEOUT(window.label(3)->text(), u"取书进度：准备就绪！"_s, 3000);
 
-    QTemporaryDir cliShelf;
-    QProcess cli;
-    cli.start(QStringLiteral(KESTRELON_CLI),
-              {u"--settings"_s, m_settings, u"--out"_s, cliShelf.path(), u"--encoding"_s,
-               u"utf-8"_s, u"--delete-title"_s, contents()});
-    QVERIFY(cli.waitForFinished(60000));
-    QCOMPARE(cli.exitCode(), 0);
-    const QByteArray fromCli = support::readBytes(cliShelf.filePath(m_book.title + u".txt"_s));
-    QVERIFY(!fromCli.isEmpty());
-    QCOMPARE(support::readBytes(bookPath()), fromCli);
+    const support::CliRun cli = support::runCli({u"--settings"_s, m_settings, u"--encoding"_s,
+                                                 u"utf-8"_s, u"--delete-title"_s, contents()});
+    QCOMPARE(cli.exitCode, 0);
+    QVERIFY(!cli.book().isEmpty());
+    QCOMPARE(support::readBytes(bookPath()), cli.book());
 }
 
 void TestWindow::stopWhileAChapterLoads_data() {
@@ -333,14 +329,8 @@ void TestWindow::unknownSite() {
     QVERIFY(window.frmBox()->isEnabled());
 }
 
-void TestWindow::replaceQuestion_data() {
-    QTest::addColumn<bool>("yes");
-    QTest::newRow("yes replaces the old book") << true;
-    QTest::newRow("no keeps it, and the job still succeeds") << false;
-}
-
 void TestWindow::replaceQuestion() {
-    QFETCH(bool, yes);
+    // (What each answer does to the file is tested in tst_endtoend.)
     QVERIFY(support::writeBytes(bookPath(), "old book"));
     frmMain window;
     window.txtNum(0)->setText(contents());
@@ -351,17 +341,13 @@ void TestWindow::replaceQuestion() {
         if (!box)
             return;
         question = box->windowTitle() + u"|"_s + box->text();
-        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        box->button(QMessageBox::No)->click();
     });
     answer.start(20);
     QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
     QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
     QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-    const QByteArray book = support::readBytes(bookPath());
-    if (yes)
-        QCOMPARE(book, support::gbk(demo::demoBookText(m_book)));
-    else
-        QCOMPARE(book, QByteArray("old book"));
+    QCOMPARE(support::readBytes(bookPath()), QByteArray("old book"));
 }
 
 void TestWindow::siteList_data() {
@@ -449,33 +435,6 @@ void TestWindow::trayRequests() {
     tray.setInTaskBar(true);
     QVERIFY(window.isVisible());
     QCOMPARE(log.size(), sent); // the taskbar state sends no icon request
-}
-
-void TestWindow::trayMouseMessages_data() {
-    QTest::addColumn<int>("message");
-    QTest::addColumn<QString>("event"); // "" when none is raised
-    QTest::newRow("move") << 512 << u"MouseMove"_s;
-    QTest::newRow("left up") << 514 << u"MouseUp 1"_s;
-    QTest::newRow("right down") << 516 << u"MouseDown 2"_s;
-    QTest::newRow("right double click") << 518 << u"DblClick 2"_s;
-    QTest::newRow("another message") << 520 << QString();
-}
-
-void TestWindow::trayMouseMessages() {
-    QFETCH(int, message);
-    QFETCH(QString, event);
-    QList<std::pair<TrayPlatform::Request, TrayPlatform::Record>> log;
-    QWidget window;
-    auto platform = std::make_unique<RecordingTray>(&log);
-    RecordingTray *tray = platform.get();
-    Tray32 control(&window, std::move(platform), {});
-    QStringList raised;
-    connect(&control, &Tray32::MouseMove, this, [&] { raised << u"MouseMove"_s; });
-    connect(&control, &Tray32::MouseDown, this, [&](int b) { raised << u"MouseDown %1"_s.arg(b); });
-    connect(&control, &Tray32::MouseUp, this, [&](int b) { raised << u"MouseUp %1"_s.arg(b); });
-    connect(&control, &Tray32::DblClick, this, [&](int b) { raised << u"DblClick %1"_s.arg(b); });
-    tray->press(message);
-    QCOMPARE(raised, event.isEmpty() ? QStringList() : QStringList{event});
 }
 
 QTEST_MAIN(TestWindow)

@@ -1,6 +1,9 @@
 #include "tests/support/loopbacksite.h"
 
 #include "demo/demosite.h"
+#include "tests/support/testfiles.h"
+
+#include <QStringDecoder>
 
 #include <httplib.h>
 
@@ -95,7 +98,18 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
         if (!encoding.isEmpty())
             res.set_header("Content-Encoding", encoding.toStdString());
         const std::string type = page.contentType.toStdString();
-        if (page.chunked) {
+        if (page.trickleMs > 0) {
+            const int pause = page.trickleMs;
+            res.set_chunked_content_provider(
+                type, [body, pause](size_t offset, httplib::DataSink &sink) {
+                    if (offset >= size_t(body.size())) {
+                        sink.done();
+                        return true;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+                    return sink.write(body.constData() + offset, 1);
+                });
+        } else if (page.chunked) {
             res.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink &sink) {
                 if (offset < size_t(body.size())) {
                     const size_t piece = std::min<size_t>(4096, size_t(body.size()) - offset);
@@ -163,6 +177,50 @@ QStringList LoopbackSite::clientPaths(qsizetype from) const {
     for (const SeenRequest &request : clientRequests(from))
         paths.append(request.path);
     return paths;
+}
+
+QByteArray contentsPage(const QString &title, int chapters, const QString &head) {
+    QString page = u"<html><head>%1</head><body><h1>%2</h1>"_s.arg(head, title);
+    for (int c = 1; c <= chapters; ++c)
+        page += u"<li><a href=\"%1.html\">第%1章</a></li>"_s.arg(c);
+    return gbk(page + u"</body></html>"_s);
+}
+
+QByteArray chapterPage(const QString &text, const QString &next) {
+    QString page = u"<div id=\"content\">%1</div>"_s.arg(text);
+    if (!next.isEmpty())
+        page += u"<div class=\"next\"><a href=\"%1\">下一页</a></div>"_s.arg(next);
+    return gbk(page);
+}
+
+QStringList chapterTexts(int chapters) {
+    QStringList texts;
+    for (int c = 1; c <= chapters; ++c)
+        texts.append(u"第%1章的正文。"_s.arg(c));
+    return texts;
+}
+
+void serveBook(LoopbackSite &site, const QString &folder, const QString &title,
+               const QStringList &texts, const std::function<Page(int)> &page) {
+    site.serve(u"/%1/"_s.arg(folder), {.body = contentsPage(title, int(texts.size()))});
+    for (int c = 1; c <= texts.size(); ++c) {
+        Page served = page ? page(c) : Page{};
+        if (served.body.isEmpty())
+            served.body = chapterPage(texts.at(c - 1));
+        site.serve(u"/%1/%2.html"_s.arg(folder).arg(c), served);
+    }
+}
+
+QByteArray bookRules(const QString &host, const QString &extra) {
+    // The template's first section is the book site's; the demo forum's follows a blank line.
+    const QString settings = QStringDecoder("GB18030").decode(demo::demoSiteSettings(host));
+    QStringList lines = settings.left(settings.indexOf(u"\r\n\r\n"_s)).split(u"\r\n"_s);
+    for (const QString &line : extra.split(u"\r\n"_s, Qt::SkipEmptyParts)) {
+        const QString key = line.section(u'=', 0, 0) + u'=';
+        lines.removeIf([&key](const QString &old) { return old.startsWith(key); });
+        lines.append(line);
+    }
+    return gbk(lines.join(u"\r\n"_s) + u"\r\n"_s);
 }
 
 } // namespace support

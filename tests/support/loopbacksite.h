@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,7 @@ struct Page {
     int failFirst = 0;               // the first this many requests are answered with failStatus
     int failStatus = 503;
     QByteArray retryAfter = {}; // a Retry-After header on those answers
+    int trickleMs = 0;          // send the body a byte at a time, this long apart
 };
 
 struct SeenRequest {
@@ -67,6 +69,10 @@ public:
     // Every request, the browser's included.
     QList<SeenRequest> allRequests() const;
     QStringList clientPaths(qsizetype from = 0) const;
+    // Whether the program has asked for path yet, to be polled.
+    std::function<bool()> asked(const QString &path) const {
+        return [this, path] { return clientPaths().contains(path); };
+    }
 
     // The most requests that pages added with serve() answered at the same time since the last
     // reset.
@@ -83,5 +89,21 @@ private:
     QList<SeenRequest> m_seen;
     int m_port = -1;
 };
+
+// The one shape of a test book, read by the demo site's rules (bookRules): a contents page titled
+// title with the links 第1章 … 第n章 to 1.html … n.html (head: more markup for its <head>), and
+// chapter pages with their text and, when next is given, the link to the chapter's next page. GBK.
+QByteArray contentsPage(const QString &title, int chapters, const QString &head = {});
+QByteArray chapterPage(const QString &text, const QString &next = {});
+// "第1章的正文。" … "第n章的正文。"
+QStringList chapterTexts(int chapters);
+// Serves a book at /folder/: its contents page, and chapter c at c.html with texts[c - 1], served
+// as page(c) says (a page without a body gets the chapter page).
+void serveBook(LoopbackSite &site, const QString &folder, const QString &title,
+               const QStringList &texts, const std::function<Page(int)> &page = {});
+
+// The demo site's own rules as the section of host, GBK with CR LF line ends; each line of extra
+// ("key=value\r\n") replaces the key of that name or is added.
+QByteArray bookRules(const QString &host, const QString &extra = {});
 
 } // namespace support
