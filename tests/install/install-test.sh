@@ -13,8 +13,10 @@ fi
 
 work=$(mktemp -d)
 site_pid=
+window=
 cleanup() {
     [[ -n $site_pid ]] && kill "$site_pid" 2>/dev/null || true
+    [[ -n $window ]] && kill -- -"$window" 2>/dev/null || true
     chmod -R u+w "$work" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -69,16 +71,21 @@ ls "$work/shelf"/*.txt >/dev/null || fail "no book written"
 
 # The window from the installed layout regenerates its help page in the user's data folder.
 copy="$home/.local/share/kestrelon/help/index.htm"
+# In a process group of its own: $! is only the subshell that runs as_user, and the group holds
+# the window and the browser engine's processes as well.
+set -m
 as_user "$work/root/usr/bin/kestrelon" >/dev/null 2>&1 &
 window=$!
+set +m
 # The page is copied first and its list regenerated after; the browser engine's start may take a
 # while on a busy machine.
 for _ in $(seq 1 600); do
     grep -qs "127.0.0.1:$port" "$copy" && break
     sleep 0.1
 done
-kill "$window" 2>/dev/null || true
+kill -- -"$window" 2>/dev/null || true
 wait "$window" 2>/dev/null || true
+window=
 grep -q "127.0.0.1:$port" "$copy" || fail "the help page's site list was not regenerated"
 [[ $(fingerprint "$program") == "$before" ]] || fail "the window changed the program folder"
 
