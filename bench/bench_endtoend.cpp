@@ -2,9 +2,9 @@
 // loopback, one request at a time and five at a time, against the floor of curl fetching the same
 // pages one after another over one connection, and with eight at a time for its peak memory.
 // Prints the wall times, the peak memory, the marginal cost per chapter and its ratio to curl's,
-// and the CLI's fixed start-up; then the runs against a site that answers after 60 ms
-// (slowsite.cpp), and the peak memory against a site whose pages inflate a thousandfold
-// (inflatingsite.cpp). Exits 1 when a target is missed.
+// and the CLI's fixed start-up; then the runs against a site that answers after a while, alone
+// and beside curl --parallel (slowsite.cpp), and the peak memory against a site whose pages
+// inflate a thousandfold (inflatingsite.cpp). Exits 1 when a target is missed.
 
 #include "bench/cliruns.h"
 #include "bench/inflatingsite.h"
@@ -161,9 +161,11 @@ int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     const QString cli = QStringLiteral(KESTRELON_CLI);
     QTemporaryDir work;
-    const bool instant = benchInstantSite(cli, work.path());
+    // "--slow-site" runs only the runs against the site that answers after a while.
+    const bool all = !app.arguments().contains(QStringLiteral("--slow-site"));
+    const bool instant = !all || benchInstantSite(cli, work.path());
     const bool slow = bench::benchSlowSite(cli, work.path());
-    const bool inflating = bench::benchInflatingPages(cli, work.path());
+    const bool inflating = !all || bench::benchInflatingPages(cli, work.path());
     const bool met = instant && slow && inflating;
     std::printf("%s\n", met ? "targets met" : "TARGETS MISSED");
     return met ? 0 : 1;

@@ -11,6 +11,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -22,41 +23,55 @@ namespace {
 
 constexpr int kChapters = 200;
 constexpr int kRoundTripMs = 60;
+// The book fetched side by side with curl, and the site's answer times and the requests in flight
+// it is fetched with.
+constexpr int kWideChapters = 1000;
+constexpr int kWideLatenciesMs[] = {20, 60};
+constexpr int kWideParallel[] = {8, 16};
+constexpr double kWideAllowed = 1.25;
 
 QByteArray gbk(const QString &text) {
     QStringEncoder encoder("GBK");
     return encoder.encode(text);
 }
 
-// The book's pages by path: the contents page at /slow/ and one page a chapter, each with about
+// A book's pages by path: the contents page at /<folder>/ and one page a chapter, each with about
 // 6 KB of text, and no follow-on pages (the floors count one request a chapter).
-QHash<std::string, QByteArray> bookPages() {
-    const demo::DemoBook book = demo::generateDemoBook({.chapters = kChapters});
-    QHash<std::string, QByteArray> pages;
+void addBookPages(QHash<std::string, QByteArray> &pages, const QString &folder, int chapters) {
+    const demo::DemoBook book = demo::generateDemoBook({.chapters = chapters});
     QString contents = u"<html><body><h1>%1</h1>\r\n"_s.arg(book.title);
-    for (int c = 0; c < kChapters; ++c) {
+    for (int c = 0; c < chapters; ++c) {
         const demo::DemoChapter &chapter = book.chapters.at(c);
         contents += u"<li><a href=\"%1.html\">%2</a></li>\r\n"_s.arg(c + 1).arg(chapter.name);
         QStringList paragraphs;
         for (const QStringList &page : chapter.pages)
             paragraphs += page;
-        pages.insert(u"/slow/%1.html"_s.arg(c + 1).toStdString(),
+        pages.insert(u"/%1/%2.html"_s.arg(folder).arg(c + 1).toStdString(),
                      gbk(u"<html><body><h1>%1</h1>\r\n<div id=\"content\">%2</div>\r\n"
                          u"</body></html>"_s.arg(chapter.name, paragraphs.join(u"<br />\r\n"_s))));
     }
-    pages.insert("/slow/", gbk(contents + u"</body></html>"_s));
-    return pages;
+    pages.insert(u"/%1/"_s.arg(folder).toStdString(), gbk(contents + u"</body></html>"_s));
+}
+
+// The same pages fetched by curl, up to parallel at once; the list of addresses is written to
+// config.
+Measured curlParallel(const QString &config, int parallel) {
+    return runProgram({u"/usr/bin/curl"_s, u"--silent"_s, u"--parallel"_s, u"--parallel-max"_s,
+                       QString::number(parallel), u"--config"_s, config});
 }
 
 } // namespace
 
 bool benchSlowSite(const QString &cli, const QString &workDir) {
-    const QHash<std::string, QByteArray> pages = bookPages();
+    QHash<std::string, QByteArray> pages;
+    addBookPages(pages, u"slow"_s, kChapters);
+    addBookPages(pages, u"wide"_s, kWideChapters);
+    std::atomic<int> latencyMs = kRoundTripMs;
     httplib::Server server;
-    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    server.new_task_queue = [] { return new httplib::ThreadPool(48); };
     server.set_tcp_nodelay(true);
-    server.Get("/slow/.*", [&pages](const httplib::Request &req, httplib::Response &res) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kRoundTripMs));
+    server.Get("/.*", [&pages, &latencyMs](const httplib::Request &req, httplib::Response &res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs.load()));
         const auto page = pages.constFind(req.path);
         if (page == pages.cend()) {
             res.status = 404;
@@ -77,7 +92,7 @@ bool benchSlowSite(const QString &cli, const QString &workDir) {
     file.close();
     const QString shelf = workDir + u"/slow-shelf"_s;
     QDir().mkpath(shelf);
-    const auto command = [&](int parallel) {
+    const auto command = [&](int parallel, const QString &folder = u"slow"_s) {
         return QStringList{cli,
                            u"--settings"_s,
                            settings,
@@ -86,7 +101,7 @@ bool benchSlowSite(const QString &cli, const QString &workDir) {
                            u"--overwrite"_s,
                            u"--parallel"_s,
                            QString::number(parallel),
-                           u"http://127.0.0.1:%1/slow/"_s.arg(port)};
+                           u"http://127.0.0.1:%1/%2/"_s.arg(port).arg(folder)};
     };
 
     bool met = true;
@@ -104,6 +119,39 @@ bool benchSlowSite(const QString &cli, const QString &workDir) {
                     parallel, best.seconds, roundTrips, floor, ratio, allowed,
                     best.exitCode == 0 ? "" : " FAILED");
         met = met && best.exitCode == 0 && ratio <= allowed;
+    }
+
+    // Side by side with curl fetching the same pages, the contents page and every chapter.
+    const QString config = workDir + u"/wide.curl"_s;
+    QFile list(config);
+    if (list.open(QIODevice::WriteOnly)) {
+        list.write(
+            u"url = \"http://127.0.0.1:%1/wide/\"\noutput = \"/dev/null\"\n"_s.arg(port).toUtf8());
+        for (int c = 1; c <= kWideChapters; ++c)
+            list.write(
+                u"url = \"http://127.0.0.1:%1/wide/%2.html\"\noutput = \"/dev/null\"\n"_s.arg(port)
+                    .arg(c)
+                    .toUtf8());
+    }
+    list.close();
+    for (const int latency : kWideLatenciesMs) {
+        latencyMs = latency;
+        std::printf("\n%d chapters, every answer after %d ms, beside curl --parallel:\n",
+                    kWideChapters, latency);
+        for (const int parallel : kWideParallel) {
+            Measured ours;
+            Measured theirs;
+            for (int run = 0; run < 2; ++run) {
+                ours = fastest(ours, runProgram(command(parallel, u"wide"_s)));
+                theirs = fastest(theirs, curlParallel(config, parallel));
+            }
+            const double ratio = ours.seconds / theirs.seconds;
+            std::printf("--parallel %2d: cli %.3f s, curl --parallel-max %d %.3f s, ratio %.2f "
+                        "(target <= %.2f)%s\n",
+                        parallel, ours.seconds, parallel, theirs.seconds, ratio, kWideAllowed,
+                        ours.exitCode == 0 && theirs.exitCode == 0 ? "" : " FAILED");
+            met = met && ours.exitCode == 0 && theirs.exitCode == 0 && ratio <= kWideAllowed;
+        }
     }
     server.stop();
     if (serving.joinable())

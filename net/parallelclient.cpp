@@ -71,11 +71,12 @@ int ParallelClient::start(const QString &url, const QString &cookie) {
     }
     const int id = running.id;
     m_running.emplace(handle, std::move(running));
+    m_started = true;
     return id;
 }
 
 void ParallelClient::kick() {
-    if (m_multi && !m_running.empty())
+    if (m_multi && std::exchange(m_started, false))
         act(qintptr(CURL_SOCKET_TIMEOUT), 0);
 }
 
@@ -117,6 +118,12 @@ void ParallelClient::act(qintptr socket, int events) {
     int active = 0;
     curl_multi_socket_action(m_multi, curl_socket_t(socket), events, &active);
     collect();
+    // Requests that the handlers of ended ones started go out now, not at the event loop's next
+    // turn, which may come only once the thread has finished a page.
+    while (std::exchange(m_started, false)) {
+        curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &active);
+        collect();
+    }
     --m_depth;
 }
 

@@ -34,8 +34,8 @@ public:
     // -1 when no request could be made (no handle). It goes out once events run, or at kick().
     int start(const QString &url, const QString &cookie);
 
-    // Lets every request make the progress it can now, without waiting for events: requests
-    // just started go out before the caller turns to other work.
+    // Sends the requests started since curl last ran, without waiting for events, before the
+    // caller turns to other work.
     void kick();
 
     // Gives up every request in flight; none of them is heard of again.
@@ -72,5 +72,6 @@ private:
     std::vector<std::unique_ptr<QSocketNotifier>> m_retired;
     QTimer m_timer; // curl's next timeout
     int m_nextId = 0;
-    int m_depth = 0; // act() calls under way
+    int m_depth = 0;        // act() calls under way
+    bool m_started = false; // a request was started that curl has not yet been told of
 };

@@ -3,6 +3,7 @@
 #include "net/retrypolicy.h"
 #include "pipeline/jobview.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QRandomGenerator>
 #include <QUrl>
@@ -64,6 +65,7 @@ void FetchScheduler::planChapters(const QStringList &urls, int first, int last) 
     m_planLast = std::min(last, int(urls.size()) - 1);
     // The first chapters are on their way while the job still works on the contents page.
     pump();
+    m_client.kick();
 }
 
 void FetchScheduler::want(const QString &url, int chapter, int page) {
@@ -94,6 +96,11 @@ void FetchScheduler::beginChapter(int chapter) {
 
 std::optional<ScheduledPage> FetchScheduler::take(const QString &url,
                                                   const std::function<void()> &meanwhile) {
+    // The steps let no events run while they work on a page: the transfers that have ended
+    // since are collected and their successors sent before a page at hand is handed over, or
+    // the requests in flight would dwindle while the job works through pages fetched ahead.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    m_client.kick();
     // A new demand: what the failure of an earlier one held back may start again.
     m_demandFailed = false;
     entryFor(url).demanded = true;
