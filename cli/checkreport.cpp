@@ -1,5 +1,7 @@
 #include "cli/checkreport.h"
 
+#include "settings/sitekeys.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -126,13 +128,15 @@ void writeChapter(Writer &out, const QJsonObject &chapter) {
     if (!chapter[u"textAddress"_s].toString().isEmpty())
         out.row(u"text from"_s, chapter[u"textAddress"_s].toString());
     const QJsonArray followed = chapter[u"followed"_s].toArray();
-    out.row(u"tagNext"_s, followed.isEmpty()
-                              ? u"no follow-on page"_s
-                              : plural(followed.size(), u"follow-on page"_s, u"follow-on pages"_s));
+    out.row(siteKeys::name(siteKeys::Key::TagNext),
+            followed.isEmpty()
+                ? u"no follow-on page"_s
+                : plural(followed.size(), u"follow-on page"_s, u"follow-on pages"_s));
     for (const QJsonValue &address : followed)
         out.row(QString(), address.toString());
     const QJsonArray removed = chapter[u"removed"_s].toArray();
-    out.row(u"tagDel"_s, u"removed %1"_s.arg(plural(removed.size(), u"stretch"_s, u"stretches"_s)));
+    out.row(siteKeys::name(siteKeys::Key::TagDel),
+            u"removed %1"_s.arg(plural(removed.size(), u"stretch"_s, u"stretches"_s)));
     for (const QJsonValue &stretch : removed)
         out.row(QString(), out.paint(stretch.toString(), Tone::Quiet));
     const QJsonArray lines = chapter[u"lines"_s].toArray();

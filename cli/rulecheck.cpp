@@ -9,6 +9,7 @@
 #include "pipeline/loadsiterules.h"
 #include "pipeline/rulechecksteps.h"
 #include "settings/inimodule.h"
+#include "settings/sitekeys.h"
 #include "text/typeset.h"
 
 #include <QCoreApplication>
@@ -152,35 +153,34 @@ QJsonObject CheckReport::run(const QString &chosenChapter, QuietView &view) {
     DownloadJob &job = m_job;
     JobParts parts(job, view, nullptr);
     const QString &contentsUrl = m_job.inputs.contentsUrl;
-    // The site's section is found and read as a job finds and reads it.
-    const bool hasRules = pipeline::loadSiteRules(job, view);
+    // The site's section is found and read as a job finds and reads it; a plug-in is not started.
+    const bool hasRules = pipeline::loadSiteRules(job, view, pipeline::PluginUse::Skip);
     const QString &host = m_job.host;
     QJsonObject report{{u"contentsUrl"_s, contentsUrl},
                        {u"host"_s, host},
                        {u"settingsFile"_s, iniModule::settingsFilePath()}};
-    const QString plugin = iniModule::readSetting(host, u"plugins"_s, QString());
+    const QString plugin = siteKeys::read(host, siteKeys::Key::Plugins);
     if (!plugin.isEmpty()) {
-        // Whatever loading the plug-in met is no concern of a rule check.
-        job.plugin.reset();
-        view.failures.clear();
-        addProblem(m_problems, u"plugins"_s, u"plugin-site"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::Plugins), u"plugin-site"_s,
                    u"the site is read by the plug-in %1, not by rules; there is nothing to "
                    u"check"_s.arg(plugin));
     } else if (!hasRules) {
-        addProblem(m_problems, u"tagTitle"_s, u"no-rules"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::TagTitle), u"no-rules"_s,
                    u"the settings file has no section [%1] with a tagTitle rule"_s.arg(host));
     } else {
         const SiteRules &rules = m_job.rules;
         for (size_t kind = 0; kind < m_charsetConfigured.size(); ++kind)
             m_charsetConfigured[kind] = !rules.tagCharset[kind].isEmpty();
-        report[u"switches"_s] = QJsonObject{{u"tagSort"_s, !rules.tagSort.isEmpty()},
-                                            {u"tagUrl"_s, !rules.tagUrl.isEmpty()},
-                                            {u"tagHtml"_s, !rules.tagHtml.isEmpty()}};
-        m_text = std::make_unique<RuleProbe>(u"tagText"_s, rules.tagText, Takes::FirstMatch, 1,
-                                             m_problems);
-        m_del = std::make_unique<RuleProbe>(u"tagDel"_s, rules.tagDel, Takes::Every, 0, m_problems);
-        m_next = std::make_unique<RuleProbe>(u"tagNext"_s, rules.tagNext, Takes::FirstMatch, 1,
-                                             m_problems);
+        report[u"switches"_s] =
+            QJsonObject{{siteKeys::name(siteKeys::Key::TagSort), !rules.tagSort.isEmpty()},
+                        {siteKeys::name(siteKeys::Key::TagUrl), !rules.tagUrl.isEmpty()},
+                        {siteKeys::name(siteKeys::Key::TagHtml), !rules.tagHtml.isEmpty()}};
+        m_text = std::make_unique<RuleProbe>(siteKeys::name(siteKeys::Key::TagText), rules.tagText,
+                                             Takes::FirstMatch, 1, m_problems);
+        m_del = std::make_unique<RuleProbe>(siteKeys::name(siteKeys::Key::TagDel), rules.tagDel,
+                                            Takes::Every, 0, m_problems);
+        m_next = std::make_unique<RuleProbe>(siteKeys::name(siteKeys::Key::TagNext), rules.tagNext,
+                                             Takes::FirstMatch, 1, m_problems);
         RuleCheckSteps steps(job, parts.fetcher, parts.scripts, parts.renderer, *this,
                              chosenChapter);
         parts.fetcher.setSteps(&steps);
@@ -227,11 +227,14 @@ void CheckReport::contentsRules(const FetchedPage &page) {
     QString flat = page.text;
     flat.remove(u'\r');
     flat.remove(u'\n');
-    RuleProbe title(u"tagTitle"_s, rules.tagTitle, Takes::FirstMatch, 1, m_problems);
-    RuleProbe author(u"tagAuthor"_s, rules.tagAuthor, Takes::FirstMatch, 1, m_problems);
-    m_volume = std::make_unique<RuleProbe>(u"tagVolume"_s, rules.tagVolume, Takes::LastMatch, 1,
-                                           m_problems);
-    RuleProbe chapter(u"tagChapter"_s, rules.tagChapter, Takes::FirstMatch, 2, m_problems);
+    RuleProbe title(siteKeys::name(siteKeys::Key::TagTitle), rules.tagTitle, Takes::FirstMatch, 1,
+                    m_problems);
+    RuleProbe author(siteKeys::name(siteKeys::Key::TagAuthor), rules.tagAuthor, Takes::FirstMatch,
+                     1, m_problems);
+    m_volume = std::make_unique<RuleProbe>(siteKeys::name(siteKeys::Key::TagVolume),
+                                           rules.tagVolume, Takes::LastMatch, 1, m_problems);
+    RuleProbe chapter(siteKeys::name(siteKeys::Key::TagChapter), rules.tagChapter,
+                      Takes::FirstMatch, 2, m_problems);
     title.run(flat, page.url);
     author.run(flat, page.url);
     m_volumes = m_volume->run(flat, page.url);
@@ -247,7 +250,7 @@ void CheckReport::contentsAnalysed(bool found, qint64 milliseconds) {
     m_book = bookReport(*m_volume, m_volumes, m_chapters);
     m_book[u"analysisMilliseconds"_s] = milliseconds;
     if (!found) {
-        addProblem(m_problems, u"tagChapter"_s, u"no-chapters"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::TagChapter), u"no-chapters"_s,
                    u"the contents analysis found no chapter on %1"_s.arg(m_job.inputs.contentsUrl));
         return;
     }
@@ -267,9 +270,9 @@ void CheckReport::chapterChosen(int index, const QString &url) {
 }
 
 void CheckReport::ruleRuns(const QString &key, const QString &text, const FetchedPage &where) {
-    if (key == u"tagText"_s) {
+    if (key == siteKeys::name(siteKeys::Key::TagText)) {
         m_textRun = m_text->run(text, where.url);
-    } else if (key == u"tagDel"_s) {
+    } else if (key == siteKeys::name(siteKeys::Key::TagDel)) {
         QString left = text;
         for (const norModule::RuleMatch &match : m_del->runDeletions(left, where.url).matches)
             m_removed.append(match.matched);
@@ -289,14 +292,14 @@ void CheckReport::textTaken(const QString &capture, const FetchedPage &page) {
     const qsizetype length = visibleLength(plain);
     const qsizetype longest = longestTextBlock(page.text);
     if (m_textRun.used < 0) {
-        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::TagText), u"empty-text"_s,
                    u"tagText matches nothing on %1, so its text is empty"_s.arg(page.url));
     } else if (length == 0) {
-        addProblem(m_problems, u"tagText"_s, u"empty-text"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::TagText), u"empty-text"_s,
                    u"tagText's match on %1 is empty"_s.arg(page.url));
     } else if (length * 2 < longest) {
         addProblem(
-            m_problems, u"tagText"_s, u"short-text"_s,
+            m_problems, siteKeys::name(siteKeys::Key::TagText), u"short-text"_s,
             u"tagText's match on %1 holds %2 characters of text, far shorter than the "
             u"page's longest text block (%3): it probably takes the wrong block"_s.arg(page.url)
                 .arg(length)
@@ -306,7 +309,7 @@ void CheckReport::textTaken(const QString &capture, const FetchedPage &page) {
 
 void CheckReport::piece(const std::optional<QString> &piece) {
     if (!piece) {
-        addProblem(m_problems, u"tagText"_s, u"browser"_s,
+        addProblem(m_problems, siteKeys::name(siteKeys::Key::TagText), u"browser"_s,
                    u"the hidden browser could not convert the chapter's text"_s);
         return;
     }
@@ -319,7 +322,7 @@ void CheckReport::followed(const QString &address) {
 }
 
 void CheckReport::tooManyPages() {
-    addProblem(m_problems, u"tagNext"_s, u"endless-pages"_s,
+    addProblem(m_problems, siteKeys::name(siteKeys::Key::TagNext), u"endless-pages"_s,
                u"tagNext leads on past %1 pages"_s.arg(chapterpage::ChapterPages::kMaxPages));
 }
 
@@ -374,7 +377,7 @@ void CheckReport::checkChapterLinks() {
     const auto firstForeign = std::find_if(urls.cbegin(), urls.cend(), [&](const QString &url) {
         return !sameHost(QUrl(url), contents);
     });
-    addProblem(m_problems, u"tagChapter"_s, u"foreign-host"_s,
+    addProblem(m_problems, siteKeys::name(siteKeys::Key::TagChapter), u"foreign-host"_s,
                u"%1 of %2 chapter links resolve to another host than the contents page, the "
                u"first to %3"_s.arg(foreign)
                    .arg(urls.size())

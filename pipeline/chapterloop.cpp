@@ -6,6 +6,7 @@
 #include "pattern/combineurl.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
+#include "settings/sitekeys.h"
 #include "text/charset.h"
 #include "text/typeset.h"
 
@@ -56,7 +57,7 @@ void ChapterLoop::chapterStep(const FetchedPage &page) {
 
     const auto found = chapterpage::chapterText(chapterpage::markLineEnds(page.text), m_job.rules);
     if (!found.value) {
-        failRule(u"tagText"_s, found.failedRule, found.failure);
+        failRule(siteKeys::name(siteKeys::Key::TagText), found.failedRule, found.failure);
         return;
     }
     QString text = *found.value;
@@ -89,7 +90,7 @@ void ChapterLoop::chapterStep(const FetchedPage &page) {
 
     const auto link = chapterpage::followOnLink(page.text, m_job.rules);
     if (!link.value) {
-        failRule(u"tagNext"_s, link.failedRule, link.failure);
+        failRule(siteKeys::name(siteKeys::Key::TagNext), link.failedRule, link.failure);
         return;
     }
     QString address;

@@ -37,7 +37,7 @@ QStringList splitAlternatives(const QString &value) {
     return value.split(u"||"_s);
 }
 
-bool loadSiteRules(DownloadJob &job, JobView &view) {
+bool loadSiteRules(DownloadJob &job, JobView &view, PluginUse use) {
     job.host = norModule::regMatch(job.inputs.contentsUrl, u"//(.*?)/"_s);
     const QString &host = job.host;
     // A section the user wrote is only looked at until it has a title rule: a half-written one
@@ -66,9 +66,11 @@ bool loadSiteRules(DownloadJob &job, JobView &view) {
     if (!plugin.isEmpty()) {
         // A plug-in analyses this site's pages; none of the rule keys below is read for it. When
         // it cannot be loaded the job runs without rules and fails at its first page.
-        const PluginStart start{iniModule::settingsFilePath(), host, job.inputs.firstChapterUrl,
-                                job.inputs.lastChapterUrl};
-        job.plugin = loadPlugin(plugin, start, view);
+        if (use == PluginUse::Start) {
+            const PluginStart arguments{iniModule::settingsFilePath(), host,
+                                        job.inputs.firstChapterUrl, job.inputs.lastChapterUrl};
+            job.plugin = loadPlugin(plugin, arguments, view);
+        }
         return true;
     }
 

@@ -13,11 +13,15 @@ namespace pipeline {
 // twice in a row gives empty entries.
 QStringList splitAlternatives(const QString &value);
 
+// Whether a plug-in site's plug-in is started: a rule check only looks at the site's section and
+// must not run the plug-in's code, which may write to the settings file on its own.
+enum class PluginUse { Start, Skip };
+
 // True when the job's rules (or its plug-in) are loaded and its book fields cleared. Missing keys
 // are written back empty, in reading order (siteKeys::Key), and an empty "plugins" key removed
 // again. False when the contents-page address names a site without rules: the status line then
 // reads "取书进度：例外站点！" and the job must not start. A host without a section leaves none
 // behind; a section whose tagTitle is empty or missing stays byte for byte as it was.
-bool loadSiteRules(DownloadJob &job, JobView &view);
+bool loadSiteRules(DownloadJob &job, JobView &view, PluginUse plugin = PluginUse::Start);
 
 } // namespace pipeline

@@ -3,6 +3,7 @@
 #include "analysis/contents.h"
 #include "analysis/scriptengine.h"
 #include "pipeline/downloadjob.h"
+#include "settings/sitekeys.h"
 #include "text/typeset.h"
 
 #include <QElapsedTimer>
@@ -58,7 +59,7 @@ void RuleCheckSteps::chapterStep(const FetchedPage &page) {
     m_recorder.pageArrived(page);
     const QString &chapterUrl = m_chapterPages.chapterUrl();
     const QString marked = chapterpage::markLineEnds(page.text);
-    m_recorder.ruleRuns(u"tagText"_s, marked, page);
+    m_recorder.ruleRuns(siteKeys::name(siteKeys::Key::TagText), marked, page);
     // A rule the engine gave up on ends the chapter here; the recorder's probe has named it.
     const auto found = chapterpage::chapterText(marked, m_job.rules);
     if (!found.value)
@@ -74,13 +75,13 @@ void RuleCheckSteps::chapterStep(const FetchedPage &page) {
     }
     m_recorder.textTaken(capture, page);
     if (!typeset::cleanText(capture, false).isEmpty()) {
-        m_recorder.ruleRuns(u"tagDel"_s, capture, page);
+        m_recorder.ruleRuns(siteKeys::name(siteKeys::Key::TagDel), capture, page);
         m_place.first = !m_chapterPages.following();
         m_recorder.piece(chapterpage::bookPiece(capture, m_job.rules, m_job.inputs, m_renderer,
                                                 m_place, nullptr));
     }
 
-    m_recorder.ruleRuns(u"tagNext"_s, page.text, page);
+    m_recorder.ruleRuns(siteKeys::name(siteKeys::Key::TagNext), page.text, page);
     const auto link = chapterpage::followOnLink(page.text, m_job.rules);
     if (!link.value)
         return;

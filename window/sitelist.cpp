@@ -1,6 +1,7 @@
 #include "window/sitelist.h"
 
 #include "pattern/pattern.h"
+#include "settings/sitekeys.h"
 #include "text/charset.h"
 
 #include <QFileInfo>
@@ -76,8 +77,9 @@ QString siteListBlock(const QList<std::pair<QString, QString>> &sites) {
 
 QList<std::pair<QString, QString>> listedSites(const QString &settingsText) {
     QList<std::pair<QString, QString>> sites;
-    const auto matches =
-        norModule::allMatches(settingsText, u"\\[(.*?)\\]\\r\\ntagName=(.*?)\\r\\n"_s);
+    const auto matches = norModule::allMatches(
+        settingsText,
+        u"\\[(.*?)\\]\\r\\n%1=(.*?)\\r\\n"_s.arg(siteKeys::name(siteKeys::Key::TagName)));
     if (!matches)
         return sites;
     for (const norModule::RuleMatch &match : *matches)
