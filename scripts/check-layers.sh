@@ -11,9 +11,10 @@ declare -A rank=(
     [text]=1 [settings]=1 [net]=1
     [analysis]=2 [browser]=2 [book]=2
     [plugins]=2
-    [pipeline]=3
-    [window]=4 [cli]=4 [demo]=4
-    [tests]=5 [bench]=5
+    [library]=3
+    [pipeline]=4
+    [window]=5 [cli]=5 [demo]=5
+    [tests]=6 [bench]=6
 )
 
 status=0

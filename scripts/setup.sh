@@ -12,7 +12,7 @@ packages=(
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev qt6-svg-dev
     fonts-arphic-uming help2man lintian dpkg-dev
     libcurl4-openssl-dev zlib1g-dev libpcre2-dev
-    libcpp-httplib-dev libzip-dev epubcheck
+    libcpp-httplib-dev libzip-dev epubcheck libqt6sql6-sqlite
 )
 
 missing=()

@@ -1,0 +1,138 @@
+// The book library on its own: what it stores comes back whole after the file is reopened,
+// forgetting a book takes its chapters, and a library it cannot use is refused with a reason.
+
+#include "library/booklibrary.h"
+#include "library/librarypath.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+class TestLibrary : public QObject {
+    Q_OBJECT
+private slots:
+    void roundTrip();
+    void refused_data();
+    void refused();
+    void location_data();
+    void location();
+};
+
+void TestLibrary::roundTrip() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"books.sqlite"_s);
+    const QString url = u"http://127.0.0.1/book/1/"_s;
+    // Line-end marks, markup and a text that does not fit one page survive.
+    const QStringList captures{u"<p>第一页\u000E\u000F正文</p>"_s, QString(),
+                               u"尾"_s.repeated(5000)};
+    {
+        library::BookLibrary books;
+        QString error;
+        QVERIFY2(books.open(path, true, &error), qPrintable(error));
+        const auto id = books.keepBook(url, u"127.0.0.1"_s, u"书名"_s, u"作者：某"_s);
+        QVERIFY(id);
+        QVERIFY(books.storeChapter(*id, {0, url + u"1.html"_s, u"第一章"_s, u"卷一"_s, captures}));
+        QVERIFY(books.storeChapter(*id, {1, url + u"2.html"_s, u"第二章"_s, QString(), {u"x"_s}}));
+        // Storing a chapter again replaces it.
+        QVERIFY(books.storeChapter(*id, {1, url + u"2.html"_s, u"第二章"_s, QString(), {u"y"_s}}));
+        QVERIFY(books.recordBuild(*id, u"txt"_s, u"gbk"_s, u"/shelf/书名.txt"_s, u"ab"_s));
+        QCOMPARE(books.keepBook(url, u"127.0.0.1"_s, u"书名"_s, u"作者：某"_s), id);
+    }
+    library::BookLibrary books;
+    QString error;
+    QVERIFY2(books.open(path, false, &error), qPrintable(error));
+    const auto book = books.book(url);
+    QVERIFY(book);
+    QCOMPARE(book->title, u"书名"_s);
+    QCOMPARE(book->chapters, 2);
+    QCOMPARE(book->bookPath, u"/shelf/书名.txt"_s);
+    QVERIFY(book->updated.isValid());
+    const auto held = books.heldAddresses(books.keepBook(url, u"h"_s, u"书名"_s, u"a"_s).value());
+    QCOMPARE(held, (QSet<QString>{url + u"1.html"_s, url + u"2.html"_s}));
+    const qint64 id = books.keepBook(url, u"127.0.0.1"_s, u"书名"_s, u"作者：某"_s).value();
+    QCOMPARE(books.captures(id, url + u"1.html"_s), std::optional<QStringList>(captures));
+    QCOMPARE(books.captures(id, url + u"2.html"_s),
+             std::optional<QStringList>(QStringList{u"y"_s}));
+    bool found = false;
+    QVERIFY(books.forget(url, &found));
+    QVERIFY(found);
+    QVERIFY(!books.book(url));
+    QCOMPARE(books.heldAddresses(id), std::optional<QSet<QString>>(QSet<QString>()));
+}
+
+void TestLibrary::refused_data() {
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("newer schema") << u"newer"_s << u"更新的版本"_s;
+    QTest::newRow("missing, not to be created") << u"missing"_s << u"不存在"_s;
+    QTest::newRow("read-only folder") << u"readonly"_s << u"书库打开失败"_s;
+    QTest::newRow("not a database") << u"garbage"_s << u"书库打开失败"_s;
+}
+
+void TestLibrary::refused() {
+    QFETCH(QString, situation);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"books.sqlite"_s);
+    if (situation == u"newer"_s) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(u"PRAGMA user_version = 99"_s));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(u"setup"_s);
+    } else if (situation == u"readonly"_s) {
+        if (getuid() == 0)
+            QSKIP("root writes into a read-only folder");
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    } else if (situation == u"garbage"_s) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(QByteArray(4096, 'x')) == 4096);
+    }
+    library::BookLibrary books;
+    QString error;
+    QVERIFY(!books.open(path, situation != u"missing"_s, &error));
+    QVERIFY2(error.contains(reason), qPrintable(error));
+    QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (situation == u"missing"_s || situation == u"readonly"_s)
+        QVERIFY(!QFile::exists(path));
+}
+
+void TestLibrary::location_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("expected");
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    QTest::newRow("beside the program")
+        << u"/opt/k/Kestrelon.ini"_s << u"/opt/k/Kestrelon.sqlite"_s;
+    QTest::newRow("named on the command line") << u"/tmp/x/other.ini"_s << u"/tmp/x/other.sqlite"_s;
+    QTest::newRow("the user's own")
+        << config + u"/kestrelon/Kestrelon.ini"_s << data + u"/kestrelon/library.sqlite"_s;
+}
+
+void TestLibrary::location() {
+    QFETCH(QString, settings);
+    QFETCH(QString, expected);
+    QCOMPARE(library::libraryPathFor(settings), expected);
+}
+
+int main(int argc, char *argv[]) {
+    // The user's folders of this test, so the per-user row knows them.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.filePath(u"config"_s).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath(u"data"_s).toLocal8Bit());
+    QCoreApplication app(argc, argv);
+    TestLibrary test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tests/tst_library.moc"
