@@ -44,8 +44,7 @@ int connectTo(const QUrl &url) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(quint16(url.port(80)));
-    const QString host = url.host() == u"localhost"_s ? u"127.0.0.1"_s : url.host();
-    if (::inet_pton(AF_INET, host.toLatin1().constData(), &address.sin_addr) != 1 ||
+    if (::inet_pton(AF_INET, url.host().toLatin1().constData(), &address.sin_addr) != 1 ||
         ::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         ::close(socket);
         return -1;
@@ -80,13 +79,8 @@ LoopbackProxy::~LoopbackProxy() {
         worker.join();
 }
 
-QString LoopbackProxy::url() const {
-    return m_port > 0 ? u"http://127.0.0.1:%1"_s.arg(m_port) : QString();
-}
-
-QStringList LoopbackProxy::carried() const {
-    const std::lock_guard lock(m_carriedMutex);
-    return m_carried;
+QString LoopbackProxy::address() const {
+    return m_port > 0 ? u"127.0.0.1:%1"_s.arg(m_port) : QString();
 }
 
 void LoopbackProxy::serve() {
@@ -109,45 +103,31 @@ void LoopbackProxy::handle(int client) {
     const qsizetype lineEnd = head.indexOf("\r\n");
     const QList<QByteArray> requestLine = head.left(lineEnd).split(' ');
     const QUrl target(QString::fromLatin1(requestLine.value(1)));
-    if (!m_authorization.isEmpty()) {
-        bool authorized = false;
-        for (const QByteArray &line : head.split('\n')) {
-            const qsizetype colon = line.indexOf(':');
-            if (colon > 0 && line.left(colon).trimmed().toLower() == "proxy-authorization")
-                authorized = line.mid(colon + 1).trimmed() == m_authorization;
-        }
-        if (!authorized) {
-            ++m_challenged;
-            sendAll(client, "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                            "Proxy-Authenticate: Basic realm=\"test\"\r\n"
-                            "Content-Length: 0\r\nConnection: close\r\n\r\n");
-            ::close(client);
-            return;
-        }
-    }
-    const int site = requestLine.size() == 3 ? connectTo(target) : -1;
-    if (site < 0) {
-        sendAll(client, "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n");
-        ::close(client);
-        return;
-    }
-    {
-        const std::lock_guard lock(m_carriedMutex);
-        m_carried.append(target.toString());
-    }
-    // The site gets an origin-form request that closes its connection after the answer, which
-    // then goes back to the client as it comes.
-    QByteArray forwarded = requestLine.at(0) + ' ' +
+    // The site gets an origin-form request without what was meant for the proxy, one that closes
+    // its connection after the answer, which then goes back to the client as it comes.
+    QByteArray forwarded = requestLine.value(0) + ' ' +
                            target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) + ' ' +
-                           requestLine.at(2) + "\r\n";
+                           requestLine.value(2) + "\r\n";
+    bool authorized = m_authorization.isEmpty();
     for (const QByteArray &line : head.mid(lineEnd + 2).split('\n')) {
         const QByteArray trimmed = line.trimmed();
         const QByteArray name = trimmed.left(trimmed.indexOf(':')).toLower();
-        if (!trimmed.isEmpty() && name != "connection" && name != "proxy-connection" &&
-            name != "proxy-authorization")
+        if (name == "proxy-authorization")
+            authorized = trimmed.mid(name.size() + 1).trimmed() == m_authorization;
+        else if (!trimmed.isEmpty() && name != "connection" && name != "proxy-connection")
             forwarded += trimmed + "\r\n";
     }
     forwarded += "Connection: close\r\n\r\n";
+    const int site = authorized && requestLine.size() == 3 ? connectTo(target) : -1;
+    if (site < 0) {
+        sendAll(client, authorized ? "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\n\r\n"
+                                   : "HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                     "Proxy-Authenticate: Basic realm=\"test\"\r\n"
+                                     "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        ::close(client);
+        return;
+    }
+    ++m_carried;
     if (sendAll(site, forwarded)) {
         char buffer[16384];
         ssize_t n;

@@ -1,10 +1,10 @@
 #pragma once
 // A forward HTTP proxy on 127.0.0.1 for tests, in its own threads: it passes each request on to
-// its site (one request a connection) and records the address of every request it carried. It
-// can demand credentials, as a company's proxy does.
+// its site (one request a connection) and counts the requests it carried. It can demand
+// credentials, as a company's proxy does.
 
 #include <QByteArray>
-#include <QStringList>
+#include <QString>
 
 #include <atomic>
 #include <memory>
@@ -23,12 +23,9 @@ public:
     LoopbackProxy(const LoopbackProxy &) = delete;
     LoopbackProxy &operator=(const LoopbackProxy &) = delete;
 
-    // "http://127.0.0.1:<port>"; empty when no port could be bound.
-    QString url() const;
-    // The absolute addresses of the requests it carried, in order.
-    QStringList carried() const;
-    // How many requests were answered 407.
-    int challenged() const { return m_challenged.load(); }
+    // "127.0.0.1:<port>"; empty when no port could be bound.
+    QString address() const;
+    int carried() const { return m_carried.load(); }
 
 private:
     void serve();
@@ -37,13 +34,11 @@ private:
     int m_listener = -1;
     int m_port = 0;
     QByteArray m_authorization; // the header value a request must carry; "" for none
-    std::atomic<int> m_challenged{0};
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptor;
     std::mutex m_mutex;
     std::vector<std::thread> m_workers;
-    mutable std::mutex m_carriedMutex;
-    QStringList m_carried;
+    std::atomic<int> m_carried{0};
 };
 
 } // namespace support
