@@ -23,6 +23,10 @@
 
 #include <zip.h>
 
+// tests/CMakeLists.txt links this program with the program's path, not yet with
+// kestrelon_test_cli: until it does, the shared runner is compiled in here.
+#include "tests/support/clirun.cpp" // NOLINT(bugprone-suspicious-include)
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -188,31 +192,30 @@ private slots:
         }
         const QString path = m_dir.filePath(u"check.ini"_s);
         QVERIFY(support::writeBytes(path, support::gbk(settings)));
-        QTemporaryDir shelf;
         // The correct section checks the third chapter, which has two follow-on pages.
         QStringList arguments{u"--check-rules"_s, u"--settings"_s, path, m_site.url(address)};
         if (rule.isEmpty() && address.startsWith(u"/book/"_s))
             arguments << u"--chapter"_s << m_site.url(address + u"3.html"_s);
-        const auto [exitCode, text] = runCli(arguments, shelf.path());
-        const auto [jsonExit, json] = runCli(arguments + QStringList{u"--json"_s}, shelf.path());
-        QTEST(exitCode, "exitCode");
-        QCOMPARE(jsonExit, exitCode);
+        const support::CliRun run = support::runCli(arguments);
+        const support::CliRun json = support::runCli(arguments + QStringList{u"--json"_s});
+        QTEST(run.exitCode, "exitCode");
+        QCOMPARE(json.exitCode, run.exitCode);
         QFETCH(QString, phrase);
-        QVERIFY2(text.contains(phrase), qPrintable(text));
-        QVERIFY(QDir(shelf.path()).isEmpty());
+        QVERIFY2(run.out.contains(phrase), qPrintable(run.out));
+        QVERIFY(run.shelf.isEmpty() && json.shelf.isEmpty());
         QCOMPARE(support::readBytes(path), support::gbk(settings));
 
         // The JSON report holds what the text shows.
-        const QJsonObject report = QJsonDocument::fromJson(json.toUtf8()).object();
-        QCOMPARE(report[u"bookPossible"_s].toBool(), exitCode == 0);
+        const QJsonObject report = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(report[u"bookPossible"_s].toBool(), run.exitCode == 0);
         QStringList kinds;
         for (const QJsonValue &problem : report[u"problems"_s].toArray()) {
             kinds.append(problem[u"kind"_s].toString());
-            QVERIFY(text.contains(problem[u"message"_s].toString()));
+            QVERIFY(run.out.contains(problem[u"message"_s].toString()));
         }
         QTEST(kinds, "kinds");
         const QJsonObject book = report[u"book"_s].toObject();
-        QVERIFY(text.contains(book[u"title"_s].toString()));
+        QVERIFY(run.out.contains(book[u"title"_s].toString()));
         if (!kinds.isEmpty())
             return;
         // The third chapter as the demo book's file has it.
@@ -321,10 +324,9 @@ private slots:
             return seen;
         };
         qsizetype from = m_site.clientRequests().size();
-        QCOMPARE(runCli({u"--check-rules"_s, u"--settings"_s, path, m_site.url(book),
-                         u"--chapter"_s, chapter},
-                        m_shelf->path())
-                     .first,
+        QCOMPARE(support::runCli({u"--check-rules"_s, u"--settings"_s, path, m_site.url(book),
+                                  u"--chapter"_s, chapter})
+                     .exitCode,
                  0);
         const QStringList checked = requests(from);
         from = m_site.clientRequests().size();
@@ -339,7 +341,6 @@ private slots:
     }
 
 private:
-    std::pair<int, QString> runCli(const QStringList &arguments, const QString &folder);
     std::optional<EndState> download(const QString &address, BookFormat format,
                                      const QString &encoding);
 
@@ -352,15 +353,6 @@ private:
     std::unique_ptr<Pipeline> m_pipeline;
     std::unique_ptr<QTemporaryDir> m_shelf;
 };
-
-std::pair<int, QString> TestAuthoring::runCli(const QStringList &arguments, const QString &folder) {
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.start(QStringLiteral(KESTRELON_CLI), arguments);
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return {-1, QString()};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
-}
 
 std::optional<EndState> TestAuthoring::download(const QString &address, BookFormat format,
                                                 const QString &encoding) {

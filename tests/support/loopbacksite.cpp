@@ -92,11 +92,8 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
         if (!page.setCookie.isEmpty())
             res.set_header("Set-Cookie", page.setCookie.toStdString());
         const QByteArray body = page.gzip ? demo::gzipCompressed(page.body) : page.body;
-        QByteArray encoding = page.contentEncoding;
-        if (encoding.isEmpty() && page.gzip)
-            encoding = "gzip";
-        if (!encoding.isEmpty())
-            res.set_header("Content-Encoding", encoding.toStdString());
+        if (page.gzip)
+            res.set_header("Content-Encoding", "gzip");
         const std::string type = page.contentType.toStdString();
         if (page.trickleMs > 0) {
             const int pause = page.trickleMs;

@@ -24,14 +24,13 @@ namespace support {
 struct Page {
     QByteArray body = {};
     QByteArray contentType = "text/html";
-    bool gzip = false;               // compress the body
-    QByteArray contentEncoding = {}; // the header's text; "gzip" when gzip is set and this is empty
-    bool chunked = false;            // no Content-Length: the body comes in chunks
-    qsizetype cutAfter = -1;         // announce the whole length, close after this many bytes
-    QByteArray setCookie = {};       // a Set-Cookie header
-    QByteArray requiredCookie = {};  // answer 403 unless the request's cookie header contains it
-    int delayMs = 0;                 // wait this long before answering
-    int failFirst = 0;               // the first this many requests are answered with failStatus
+    bool gzip = false;              // compress the body, saying so in Content-Encoding
+    bool chunked = false;           // no Content-Length: the body comes in chunks
+    qsizetype cutAfter = -1;        // announce the whole length, close after this many bytes
+    QByteArray setCookie = {};      // a Set-Cookie header
+    QByteArray requiredCookie = {}; // answer 403 unless the request's cookie header contains it
+    int delayMs = 0;                // wait this long before answering
+    int failFirst = 0;              // the first this many requests are answered with failStatus
     int failStatus = 503;
     QByteArray retryAfter = {}; // a Retry-After header on those answers
     int trickleMs = 0;          // send the body a byte at a time, this long apart

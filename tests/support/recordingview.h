@@ -21,17 +21,15 @@ public:
     std::function<void()> onEvents;
 
     QStringList statuses;
-    QList<double> speeds;
     QList<double> pageBar;
     QList<double> bookBar;
     QStringList replaceQuestions;
     QList<bool> running;
     QStringList failures;
-    QList<std::pair<int, int>> chapterProgress;
 
     JobInputs jobInputs() const override { return inputs; }
     void setStatus(const QString &text) override { statuses.append(text); }
-    void showSpeed(double bytesPerSecond) override { speeds.append(bytesPerSecond); }
+    void showSpeed(double) override {}
     void setPageProgress(double fraction) override { pageBar.append(fraction); }
     void setBookProgress(double fraction) override { bookBar.append(fraction); }
     bool stopRequested() const override { return stop; }
@@ -43,9 +41,6 @@ public:
         running.append(isRunning);
         if (!isRunning)
             stop = false;
-    }
-    void showChapterProgress(int begun, int total) override {
-        chapterProgress.append({begun, total});
     }
     void noteFailure(const QString &reason) override { failures.append(reason); }
     void processEvents() override {
