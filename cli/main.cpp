@@ -2,11 +2,15 @@
 // window.
 
 #include "cli/checkreport.h"
+#include "cli/librarycommands.h"
 #include "cli/rulecheck.h"
 #include "cli/terminalview.h"
+#include "library/booklibrary.h"
+#include "library/librarypath.h"
 #include "pipeline/bootstrap.h"
 #include "pipeline/fetchpolicy.h"
 #include "pipeline/pipeline.h"
+#include "pipeline/updatesession.h"
 #include "settings/globaloptions.h"
 #include "settings/inimodule.h"
 #include "settings/sitekeys.h"
@@ -45,10 +49,22 @@ const char kDescription[] =
     "\n"
     "--check-rules downloads no book and writes nothing: it fetches the contents page and one\n"
     "chapter as a job would and reports what every rule of the site's section matched, and the\n"
-    "usual mistakes; its exit status is 0 when a book could be made from what it saw, else 1.";
+    "usual mistakes; its exit status is 0 when a book could be made from what it saw, else 1.\n"
+    "\n"
+    "The book library keeps every chapter an --update fetched, beside the settings file with its\n"
+    "base name and \".sqlite\" (for the user's own settings file, in\n"
+    "$XDG_DATA_HOME/kestrelon/library.sqlite). --update fetches the contents page, the chapters\n"
+    "the library lacks and the last one it holds, and writes the book a full download would\n"
+    "write with the same options; the library's own last build is replaced without asking.\n"
+    "--library lists the books (with --json as JSON), --forget removes one from the library.\n"
+    "A download without these options neither reads nor creates the library.";
+
+// What the command line asks for.
+enum class Command { Download, CheckRules, Update, ListLibrary, Forget };
 
 struct Parsed {
     TerminalOptions options;
+    Command command = Command::Download;
     bool checkRules = false;
     QString checkedChapter; // --chapter
     bool json = false;
@@ -131,8 +147,18 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                      u"With --check-rules: the chapter to check (default: the "
                                      u"first wanted one)."_s,
                                      u"URL"_s);
-    const QCommandLineOption json(u"json"_s, u"With --check-rules: print the report as JSON."_s);
+    const QCommandLineOption json(u"json"_s, u"With --check-rules or --library: print the "
+                                             u"report as JSON."_s);
     parser.addOptions({format, checkRules, chapter, json});
+    const QCommandLineOption update(u"update"_s,
+                                    u"Update the book from the book library: fetch only the "
+                                    u"chapters it lacks and the last one it holds."_s);
+    const QCommandLineOption listLibrary(u"library"_s, u"List the books in the book library."_s);
+    const QCommandLineOption forget(u"forget"_s,
+                                    u"Remove the book of this contents page and its chapters "
+                                    u"from the book library (the book file stays)."_s,
+                                    u"CONTENTS_URL"_s);
+    parser.addOptions({update, listLibrary, forget});
     const QCommandLineOption proxy(u"proxy"_s,
                                    u"Proxy for every request, the hidden browser's too (default: "
                                    u"http_proxy, https_proxy, all_proxy and no_proxy from the "
@@ -181,7 +207,19 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         return std::nullopt;
     }
     const QStringList positional = parser.positionalArguments();
-    if (positional.size() != 1) {
+    const int commands = int(parser.isSet(checkRules)) + int(parser.isSet(update)) +
+                         int(parser.isSet(listLibrary)) + int(parser.isSet(forget));
+    if (commands > 1) {
+        *exitCode = usageError(u"--check-rules, --update, --library and --forget exclude each "
+                               u"other"_s);
+        return std::nullopt;
+    }
+    const bool libraryOnly = parser.isSet(listLibrary) || parser.isSet(forget);
+    if (libraryOnly && !positional.isEmpty()) {
+        *exitCode = usageError(u"--library and --forget take no CONTENTS_URL"_s);
+        return std::nullopt;
+    }
+    if (!libraryOnly && positional.size() != 1) {
         *exitCode = usageError(positional.isEmpty() ? u"missing CONTENTS_URL"_s
                                                     : u"more than one CONTENTS_URL"_s);
         return std::nullopt;
@@ -196,8 +234,12 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         *exitCode = usageError(u"unknown format '%1'"_s.arg(parser.value(format)));
         return std::nullopt;
     }
-    if ((parser.isSet(chapter) || parser.isSet(json)) && !parser.isSet(checkRules)) {
-        *exitCode = usageError(u"--chapter and --json go with --check-rules"_s);
+    if (parser.isSet(chapter) && !parser.isSet(checkRules)) {
+        *exitCode = usageError(u"--chapter goes with --check-rules"_s);
+        return std::nullopt;
+    }
+    if (parser.isSet(json) && !parser.isSet(checkRules) && !parser.isSet(listLibrary)) {
+        *exitCode = usageError(u"--json goes with --check-rules or --library"_s);
         return std::nullopt;
     }
     if (parser.isSet(overwrite) && parser.isSet(keep)) {
@@ -233,7 +275,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         return std::nullopt;
     if (parser.isSet(resume))
         inputs.resume = true;
-    inputs.contentsUrl = positional.first();
+    inputs.contentsUrl = libraryOnly ? parser.value(forget) : positional.first();
     inputs.firstChapterUrl = parser.value(from);
     inputs.lastChapterUrl = parser.value(to);
     inputs.encoding = name;
@@ -243,12 +285,54 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     inputs.bookshelfFolder = iniModule::withTrailingSeparator(QDir(folder).absolutePath());
     inputs.format = formatName == u"epub"_s ? BookFormat::Epub : BookFormat::Text;
     parsed.checkRules = parser.isSet(checkRules);
+    parsed.command = parser.isSet(checkRules)    ? Command::CheckRules
+                     : parser.isSet(update)      ? Command::Update
+                     : parser.isSet(listLibrary) ? Command::ListLibrary
+                     : parser.isSet(forget)      ? Command::Forget
+                                                 : Command::Download;
     parsed.checkedChapter = parser.value(chapter);
     parsed.json = parser.isSet(json);
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
                       : parser.isSet(keep)    ? ReplaceAnswer::Keep
                                               : ReplaceAnswer::Ask;
     return parsed;
+}
+
+int exitStatus(const Pipeline &pipeline, std::optional<EndState> ended) {
+    if (!ended)
+        return kExitNoRules;
+    switch (*ended) {
+    case EndState::Success:
+        return pipeline.job().report.chaptersWithoutText.isEmpty() ? 0 : kExitChaptersWithoutText;
+    case EndState::Failure:
+        return 1;
+    case EndState::Stopped:
+        return 2;
+    }
+    return 1;
+}
+
+// --update: the job runs with the library as its chapter store; a library that cannot be opened
+// or written ends it before any request, with the book file untouched.
+int updateBook(const TerminalOptions &options) {
+    const QString path = library::libraryPathFor(iniModule::settingsFilePath());
+    library::BookLibrary shelf;
+    QString error;
+    if (!shelf.open(path, true, &error)) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    TerminalView view(options);
+    TerminalView::catchInterrupt();
+    Pipeline pipeline(view);
+    UpdateSession session(shelf, view);
+    const auto ended = pipeline.download(session);
+    if (ended && !session.byChapters() && *ended == EndState::Success)
+        std::printf("%s\n",
+                    u"插件站点的书不能按章节更新：已完整下载。"_s.toLocal8Bit().constData());
+    else if (ended && *ended == EndState::Success)
+        std::printf("%s\n", librarycommands::updateSummary(session).toLocal8Bit().constData());
+    return exitStatus(pipeline, ended);
 }
 
 } // namespace
@@ -272,23 +356,24 @@ int main(int argc, char *argv[]) {
     QGuiApplication app(argc, argv);
     iniModule::prepareSettingsFile();
 
-    if (parsed->checkRules)
+    switch (parsed->command) {
+    case Command::CheckRules:
         return rulecheck::printReport(
             rulecheck::checkRules(parsed->options.inputs, parsed->checkedChapter), parsed->json);
+    case Command::Update:
+        return updateBook(parsed->options);
+    case Command::ListLibrary:
+        return librarycommands::listBooks(library::libraryPathFor(iniModule::settingsFilePath()),
+                                          parsed->json);
+    case Command::Forget:
+        return librarycommands::forgetBook(library::libraryPathFor(iniModule::settingsFilePath()),
+                                           parsed->options.inputs.contentsUrl);
+    case Command::Download:
+        break;
+    }
 
     TerminalView view(parsed->options);
     TerminalView::catchInterrupt();
     Pipeline pipeline(view);
-    const auto ended = pipeline.download();
-    if (!ended)
-        return kExitNoRules;
-    switch (*ended) {
-    case EndState::Success:
-        return pipeline.job().report.chaptersWithoutText.isEmpty() ? 0 : kExitChaptersWithoutText;
-    case EndState::Failure:
-        return 1;
-    case EndState::Stopped:
-        return 2;
-    }
-    return 1;
+    return exitStatus(pipeline, pipeline.download());
 }

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QStringEncoder>
 
+#include <algorithm>
+
 #include <httplib.h>
 #include <zlib.h>
 
@@ -33,7 +35,9 @@ QByteArray gzipCompressed(const QByteArray &body) {
     return out;
 }
 
-DemoSite::DemoSite(const DemoBook &book) {
+DemoSite::DemoSite(const DemoBook &book)
+    : m_book(book)
+    , m_published(std::make_shared<std::atomic<int>>(int(book.chapters.size()))) {
     const QString folder = QString::fromLatin1(kDemoBookFolder);
     auto add = [this](const QString &path, const QString &html) {
         m_pages.insert(path, gzipCompressed(gbk(html)));
@@ -45,6 +49,19 @@ DemoSite::DemoSite(const DemoBook &book) {
         if (book.chapters.at(c).separateText)
             add(folder + demoChapterTextName(c), demoChapterTextDocument(book, c));
     }
+}
+
+void DemoSite::publish(int chapters) {
+    m_published->store(std::clamp(chapters, 1, int(m_book.chapters.size())));
+}
+
+QByteArray DemoSite::contentsPage() const {
+    const int published = m_published->load();
+    if (published == m_book.chapters.size())
+        return m_pages.value(QString::fromLatin1(kDemoBookFolder));
+    DemoBook shown = m_book;
+    shown.chapters.resize(published);
+    return gzipCompressed(gbk(demoContentsPage(shown)));
 }
 
 void DemoSite::addRoutes(httplib::Server &server) const {
@@ -59,7 +76,16 @@ void DemoSite::addRoutes(httplib::Server &server) const {
             res.status = 404;
             return;
         }
+        QByteArray served = *page;
         if (path == QLatin1String(kDemoBookFolder)) {
+            if (req.has_param("chapters")) {
+                bool ok = false;
+                const int chapters =
+                    QString::fromStdString(req.get_param_value("chapters")).toInt(&ok);
+                if (ok)
+                    m_published->store(std::clamp(chapters, 1, int(m_book.chapters.size())));
+            }
+            served = contentsPage();
             res.set_header("Set-Cookie", std::string(kDemoCookie) + "; Path=/");
         } else if (req.get_header_value("Cookie").find(kDemoCookie) == std::string::npos) {
             res.status = 403;
@@ -69,7 +95,7 @@ void DemoSite::addRoutes(httplib::Server &server) const {
             return;
         }
         res.set_header("Content-Encoding", "gzip");
-        res.set_content(page->constData(), size_t(page->size()),
+        res.set_content(served.constData(), size_t(served.size()),
                         path.endsWith(u".txt"_s) ? "text/plain; charset=gbk"
                                                  : "text/html; charset=gbk");
     });

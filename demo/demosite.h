@@ -1,13 +1,18 @@
 #pragma once
 // The demo book's web site on a cpp-httplib server: the contents page at /book/1/, its chapter
 // pages, follow-on pages and separate text documents, every page GBK-encoded and gzip-compressed,
-// and every page but the contents page refused to visitors without the cookie it sets.
+// and every page but the contents page refused to visitors without the cookie it sets. The serial
+// grows on request: "?chapters=N" on the contents page publishes the first N chapters from then on
+// (all of them at first), so an update has new chapters to find.
 
 #include "demo/demobook.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+
+#include <atomic>
+#include <memory>
 
 namespace httplib {
 class Server;
@@ -29,8 +34,16 @@ public:
     // Every page's path, and the bytes it is served as (GBK, then gzip).
     const QHash<QString, QByteArray> &pages() const { return m_pages; }
 
+    // The chapters the contents page lists from now on, from 1 to all of them.
+    void publish(int chapters);
+
 private:
+    // The contents page listing the first published chapters.
+    QByteArray contentsPage() const;
+
+    DemoBook m_book;
     QHash<QString, QByteArray> m_pages;
+    std::shared_ptr<std::atomic<int>> m_published;
 };
 
 // body compressed as one gzip member, as the site serves its pages.

@@ -37,8 +37,28 @@ void ChapterLoop::contentsStep(const FetchedPage &page) {
     m_job.rangeStart = m_job.book.chapterIndex;
     m_pending.reset(); // what a job that failed or stopped left
     m_outline = book::BookOutline();
-    m_fetcher.planChapters(m_job.book.chapters.chapterUrls, m_job.book.chapterIndex,
-                           m_job.book.lastIndex);
+    m_fetchOrder.clear();
+    m_fetchSlot.clear();
+    if (m_store) {
+        QString error;
+        if (!m_store->contentsAnalysed(m_job, &error)) {
+            m_fetcher.fail(error);
+            return;
+        }
+        // Only the chapters to be fetched are fetched ahead.
+        QStringList urls;
+        for (int i = m_job.book.chapterIndex; i <= m_job.book.lastIndex; ++i) {
+            if (!m_store->holds(i)) {
+                m_fetchSlot.insert(i, int(m_fetchOrder.size()));
+                m_fetchOrder.append(i);
+                urls.append(m_job.book.chapters.chapterUrls.at(i));
+            }
+        }
+        m_fetcher.planChapters(urls, 0, int(urls.size()) - 1);
+    } else {
+        m_fetcher.planChapters(m_job.book.chapters.chapterUrls, m_job.book.chapterIndex,
+                               m_job.book.lastIndex);
+    }
     showBookProgress();
     requestChapter();
 }
@@ -81,6 +101,8 @@ void ChapterLoop::chapterStep(const FetchedPage &page) {
     // browser's conversion, which may fail the job, is done at once.
     if (!addPendingText())
         return;
+    if (m_store)
+        m_captures.append(text);
     m_pending = PendingText{std::move(text),
                             {book.chapters.chapterNames.value(book.chapterIndex),
                              book.chapters.volumeNames.value(book.chapterIndex),
@@ -109,6 +131,13 @@ void ChapterLoop::chapterStep(const FetchedPage &page) {
     if (!m_chapterHasText) {
         m_job.report.chaptersWithoutText.append(
             {book.chapters.chapterNames.value(book.chapterIndex), chapterUrl});
+    }
+    if (m_store) {
+        QString error;
+        if (!m_store->chapterFetched(book.chapterIndex, m_captures, &error)) {
+            m_fetcher.fail(error);
+            return;
+        }
     }
     ++m_job.book.chapterIndex;
     if (m_job.book.chapterIndex > m_job.book.lastIndex) {
@@ -145,6 +174,8 @@ std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageT
     // As chapterStep finds it: in the page as decoded, against the chapter's own address. A page
     // whose text turns out to live elsewhere is guessed wrong, which costs one request.
     const QStringList &urls = m_job.book.chapters.chapterUrls;
+    if (m_store)
+        chapter = m_fetchOrder.value(chapter, -1);
     if (chapter < 0 || chapter >= urls.size())
         return std::nullopt;
     const auto next = chapterpage::followOnLink(pageText, m_job.rules).value;
@@ -154,11 +185,56 @@ std::optional<QString> ChapterLoop::followOnOf(int chapter, const QString &pageT
 }
 
 void ChapterLoop::requestChapter() {
-    m_fetcher.beginChapter(m_job.book.chapterIndex);
-    const QString address = m_job.book.chapters.chapterUrls.at(m_job.book.chapterIndex);
+    if (m_store && m_store->holds(m_job.book.chapterIndex)) {
+        // The held chapters before the next one to fetch go in at once; the loop is bounded by
+        // the wanted range.
+        while (m_store->holds(m_job.book.chapterIndex)) {
+            if (!addHeldChapter())
+                return;
+            ++m_job.book.chapterIndex;
+            if (m_job.book.chapterIndex > m_job.book.lastIndex) {
+                finishBook();
+                return;
+            }
+        }
+        showBookProgress();
+    }
+    const int chapter = m_job.book.chapterIndex;
+    m_fetcher.beginChapter(m_store ? m_fetchSlot.value(chapter) : chapter);
+    const QString address = m_job.book.chapters.chapterUrls.at(chapter);
     m_chapterPages.begin(address);
     m_chapterHasText = false;
+    m_captures.clear();
     m_fetcher.handleWeb(address, PageKind::Chapter);
+}
+
+bool ChapterLoop::addHeldChapter() {
+    const BookContents &book = m_job.book;
+    QString error;
+    const auto captures = m_store->captures(book.chapterIndex, &error);
+    if (!captures) {
+        m_fetcher.fail(error);
+        return false;
+    }
+    // The same steps the chapter's pages went through when fetched: every capture in page
+    // order, the first carrying the headings, so the book does not tell them apart.
+    bool hasText = false;
+    for (qsizetype page = 0; page < captures->size(); ++page) {
+        if (!addPendingText())
+            return false;
+        hasText = hasText || !typeset::cleanText(captures->at(page), false).isEmpty();
+        m_pending = PendingText{captures->at(page),
+                                {book.chapters.chapterNames.value(book.chapterIndex),
+                                 book.chapters.volumeNames.value(book.chapterIndex), page == 0}};
+    }
+    if (!addPendingText())
+        return false;
+    if (!hasText) {
+        m_job.report.chaptersWithoutText.append(
+            {book.chapters.chapterNames.value(book.chapterIndex),
+             book.chapters.chapterUrls.value(book.chapterIndex)});
+    }
+    return true;
 }
 
 void ChapterLoop::failRule(const QString &key, const QString &rule,
@@ -177,7 +253,13 @@ void ChapterLoop::finishBook() {
     m_outline.author = m_job.book.bookAuthor;
     if (m_job.inputs.format == BookFormat::Text)
         m_job.report.unencodable = charset::unencodableCount(m_job.bookText, m_job.inputs.encoding);
-    m_fetcher.writeBook(m_job.bookText, m_outline);
+    if (!m_store) {
+        m_fetcher.writeBook(m_job.bookText, m_outline);
+        return;
+    }
+    QString error;
+    if (!m_store->writeBook(m_job.bookText, m_outline, &error))
+        m_fetcher.fail(error);
 }
 
 void ChapterLoop::showBookProgress() {

@@ -31,6 +31,15 @@ QString Pipeline::resultMessage(EndState endState) {
     return {};
 }
 
+std::optional<EndState> Pipeline::download(ChapterStore &store) {
+    if (m_running)
+        return std::nullopt;
+    m_parts.chapterLoop.setStore(&store);
+    const auto ended = download();
+    m_parts.chapterLoop.setStore(nullptr);
+    return ended;
+}
+
 std::optional<EndState> Pipeline::download() {
     // The browsers, the timer and the view's events all live on the application's thread.
     Q_ASSERT(QThread::currentThread() == QCoreApplication::instance()->thread());

@@ -11,6 +11,7 @@
 
 #include <optional>
 
+class ChapterStore;
 class JobView;
 
 class Pipeline : public QObject {
@@ -23,6 +24,9 @@ public:
     // or a job is already running (a second download button press from within the first).
     // Runs on the thread of the application object only.
     std::optional<EndState> download();
+    // The same with a store the chapter loop takes held chapters from and keeps fetched ones in
+    // (an update); a plug-in site's job does not use it.
+    std::optional<EndState> download(ChapterStore &store);
 
     bool running() const { return m_running; }
 

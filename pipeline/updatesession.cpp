@@ -1,0 +1,162 @@
+#include "pipeline/updatesession.h"
+
+#include "book/bookfile.h"
+#include "pipeline/bookwrite.h"
+#include "pipeline/downloadjob.h"
+#include "pipeline/jobview.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::StringLiterals;
+
+namespace pipeline {
+
+QString buildOptionsText(const JobInputs &inputs) {
+    QStringList words{inputs.format == BookFormat::Epub ? u"epub"_s : u"txt"_s};
+    if (inputs.deleteTitle)
+        words.append(u"delete-title"_s);
+    if (inputs.smallChapters)
+        words.append(u"small-chapters"_s);
+    if (inputs.browserText)
+        words.append(u"browser-text"_s);
+    return words.join(u' ');
+}
+
+} // namespace pipeline
+
+namespace {
+
+// "" when the file cannot be read.
+QString fileSha256(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return {};
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// The view the updated book is written through: the library's own last build is replaced
+// without a question, the writer's failure is kept as the job's reason, and a declined
+// replacement is remembered, since then there is no new build to record.
+class BuildView : public JobView {
+public:
+    BuildView(JobView &view, bool ownFile)
+        : m_view(view)
+        , m_ownFile(ownFile) {}
+    JobInputs jobInputs() const override { return m_view.jobInputs(); }
+    void setStatus(const QString &text) override { m_view.setStatus(text); }
+    void showSpeed(double speed) override { m_view.showSpeed(speed); }
+    void setPageProgress(double fraction) override { m_view.setPageProgress(fraction); }
+    void setBookProgress(double fraction) override { m_view.setBookProgress(fraction); }
+    bool stopRequested() const override { return m_view.stopRequested(); }
+    bool confirmReplace(const QString &path) override {
+        if (m_ownFile)
+            return true;
+        declined = !m_view.confirmReplace(path);
+        return !declined;
+    }
+    void processEvents() override { m_view.processEvents(); }
+    void showRunning(bool running) override { m_view.showRunning(running); }
+    void noteFailure(const QString &reason) override { failure = reason; }
+
+    std::optional<QString> failure;
+    bool declined = false;
+
+private:
+    JobView &m_view;
+    bool m_ownFile;
+};
+
+} // namespace
+
+UpdateSession::UpdateSession(library::BookLibrary &library, JobView &view)
+    : m_library(library)
+    , m_view(view) {}
+
+bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
+    m_job = &job;
+    m_taken.clear();
+    m_fetched = 0;
+    m_fromLibrary = 0;
+    const BookContents &book = job.book;
+    m_record = m_library.book(job.inputs.contentsUrl);
+    const auto id =
+        m_library.keepBook(job.inputs.contentsUrl, job.host, book.bookTitle, book.bookAuthor);
+    if (!id) {
+        *error = m_library.lastError();
+        return false;
+    }
+    m_bookId = *id;
+    const auto held = m_library.heldAddresses(m_bookId);
+    if (!held) {
+        *error = m_library.lastError();
+        return false;
+    }
+    int lastHeld = -1;
+    const QStringList &urls = book.chapters.chapterUrls;
+    for (int i = std::max(book.chapterIndex, 0); i <= book.lastIndex && i < urls.size(); ++i) {
+        if (held->contains(urls.at(i))) {
+            m_taken.insert(i);
+            lastHeld = i;
+        }
+    }
+    // The last chapter held may have been the site's placeholder: it is fetched again.
+    m_taken.remove(lastHeld);
+    return true;
+}
+
+std::optional<QStringList> UpdateSession::captures(int chapter, QString *error) {
+    const auto found =
+        m_library.captures(m_bookId, m_job->book.chapters.chapterUrls.value(chapter));
+    if (!found) {
+        *error = m_library.lastError();
+        return std::nullopt;
+    }
+    ++m_fromLibrary;
+    return found;
+}
+
+bool UpdateSession::chapterFetched(int chapter, const QStringList &captures, QString *error) {
+    const ChapterList &chapters = m_job->book.chapters;
+    const library::ChapterRecord record{chapter, chapters.chapterUrls.value(chapter),
+                                        chapters.chapterNames.value(chapter),
+                                        chapters.volumeNames.value(chapter), captures};
+    if (!m_library.storeChapter(m_bookId, record)) {
+        *error = m_library.lastError();
+        return false;
+    }
+    ++m_fetched;
+    return true;
+}
+
+bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outline,
+                              QString *error) {
+    const JobInputs &inputs = m_job->inputs;
+    const bool epub = inputs.format == BookFormat::Epub;
+    const QString path =
+        book::bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
+    const QFileInfo existing(path);
+    // Only the very file the last build wrote goes without a question: a file the user edited
+    // or put there since is theirs.
+    const bool ownFile = m_record && !m_record->bookSha256.isEmpty() &&
+                         m_record->bookPath == path && existing.isFile() && !existing.isSymLink() &&
+                         fileSha256(path) == m_record->bookSha256;
+    BuildView view(m_view, ownFile);
+    if (!pipeline::writeBook(text, outline, inputs, view)) {
+        *error = view.failure.value_or(QString());
+        return false;
+    }
+    if (view.declined)
+        return true;
+    const QString sha = fileSha256(path);
+    if (sha.isEmpty() || !m_library.recordBuild(m_bookId, pipeline::buildOptionsText(inputs),
+                                                inputs.encoding, path, sha)) {
+        *error = sha.isEmpty() ? u"无法读回书籍文件：%1"_s.arg(path) : m_library.lastError();
+        return false;
+    }
+    return true;
+}
