@@ -1,5 +1,5 @@
-// kestrelon-cli as a process: exit codes, messages, files, Ctrl-C and bad usage, against a
-// loopback copy of the demo site.
+// kestrelon-cli as a process: exit codes, messages, files and bad usage, against a loopback copy
+// of the demo site (Ctrl-C is tested in tst_network).
 
 #include "demo/demosite.h"
 #include "tests/support/clirun.h"
@@ -22,9 +22,6 @@ private slots:
         m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
         m_demo = std::make_unique<demo::DemoSite>(m_book);
         m_demo->addRoutes(m_site.server());
-        // A slow book for Ctrl-C: every chapter takes half a second.
-        support::serveBook(m_site, u"slow"_s, u"慢书"_s, support::chapterTexts(5),
-                           [](int) { return support::Page{.delayMs = 500}; });
         QVERIFY(m_site.start());
         m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(m_settings,
@@ -65,17 +62,6 @@ private slots:
         QTEST(result.out, "message");
         QCOMPARE(QDir(shelf.path()).entryList(QDir::Files), QStringList{file});
         QTEST(support::readBytes(QDir(shelf.path()).filePath(file)), "book");
-    }
-
-    void interruptStopsTheJob() {
-        // Ctrl-C while the first chapter is on its way: nothing follows it and no book is written.
-        const support::CliRun result =
-            support::runCli({u"--settings"_s, m_settings, m_site.url(u"/slow/"_s)},
-                            {.interruptWhen = m_site.asked(u"/slow/1.html"_s)});
-        QCOMPARE(result.exitCode, 2);
-        QCOMPARE(result.out, u"取书进度：用户中断！\n"_s);
-        QVERIFY(result.shelf.isEmpty());
-        QVERIFY(!m_site.clientPaths().contains(u"/slow/2.html"_s));
     }
 
     void badUsage_data() {

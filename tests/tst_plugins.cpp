@@ -113,12 +113,9 @@ void TestPlugins::initTestCase() {
 
 void TestPlugins::init() {
     m_shelf = std::make_unique<QTemporaryDir>();
-    m_view.inputs = JobInputs();
+    // The pipeline keeps its reference to m_view; only its contents change between tests.
+    m_view = support::RecordingView();
     m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
-    m_view.onEvents = nullptr;
-    m_view.statuses.clear();
-    m_view.pageBar.clear();
-    m_view.failures.clear();
     m_seenBefore = m_site.clientRequests().size();
 }
 
@@ -160,9 +157,6 @@ void TestPlugins::quorvelThread_data() {
         << forum << ""
         << "0"
         << "甲" << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-    QTest::newRow("more than 9 characters") << forum << ""
-                                            << "9"
-                                            << "甲" << first + third;
     QTest::newRow("exactly 10 characters is not more than 10") << forum << ""
                                                                << "10"
                                                                << "甲"
@@ -193,9 +187,6 @@ void TestPlugins::quorvelThread() {
     m_view.inputs.firstChapterUrl = authorFilter;
     m_view.inputs.lastChapterUrl = minimumLength;
     QCOMPARE(run(thread), EndState::Success);
-    if (thread == u"/forum/index.html"_s)
-        QCOMPARE(m_site.clientPaths(m_seenBefore),
-                 QStringList({thread, u"/forum/sub/2.html"_s, u"/forum/3.html"_s}));
     const QString book = I + u"论坛之书"_s + N + I + u"作者："_s + headAuthor + N + N + body;
     QCOMPARE(support::readBytes(m_shelf->filePath(u"论坛之书.txt"_s)), support::gbk(book));
 }
@@ -213,18 +204,15 @@ void TestPlugins::hostDrivesAThirdPartyPlugin_data() {
         << "/tally/index.html" << 0 << EndState::Success << 3 << "0:A 1:B 1:C "
         << "计数"
         << "计数.txt";
-    QTest::newRow("\"\" on the first page ends the job at once")
-        << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
-        << "计数"
-        << "计数.txt";
     // Given up on its way or seen once the page is handled: the job ends stopped either way.
     QTest::newRow("a stop during page 2")
         << "/tally/index.html" << 2 << EndState::Stopped << 2 << ""
         << "计数"
         << "";
-    QTest::newRow("an empty title") << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
-                                    << ""
-                                    << "书名未知.txt";
+    QTest::newRow("\"\" on the first page ends the job at once; an empty title")
+        << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
+        << ""
+        << "书名未知.txt";
 }
 
 void TestPlugins::hostDrivesAThirdPartyPlugin() {
