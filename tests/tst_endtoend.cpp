@@ -143,7 +143,6 @@ private slots:
     void booksDownloadWhole() {
         QFETCH(Job, job);
         QCOMPARE(download(job), std::optional(EndState::Success));
-        QCOMPARE(m_view.statuses.last(), u"取书进度：下载成功！"_s);
         const QStringList files = QDir(m_shelf->path()).entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         if (!job.file.isEmpty())
