@@ -6,6 +6,7 @@
 #include "demo/demosite.h"
 #include "pipeline/pipeline.h"
 #include "settings/inimodule.h"
+#include "tests/support/clirun.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/recordingview.h"
 #include "tests/support/testfiles.h"
@@ -22,10 +23,6 @@
 #include <QXmlStreamReader>
 
 #include <zip.h>
-
-// tests/CMakeLists.txt links this program with the program's path, not yet with
-// kestrelon_test_cli: until it does, the shared runner is compiled in here.
-#include "tests/support/clirun.cpp" // NOLINT(bugprone-suspicious-include)
 
 using namespace Qt::StringLiterals;
 
