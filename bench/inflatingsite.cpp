@@ -21,9 +21,11 @@ namespace {
 
 constexpr int kChapters = 12;
 constexpr qsizetype kInflated = qsizetype(64) << 20;
-// What the scheduler lets pages fetched ahead hold, plus room for the one page being taken
-// apart when the measurement happens to catch two of them.
-constexpr double kAllowedMoreMiB = 64 + 16;
+// What the scheduler lets pages fetched ahead hold, plus one page's text more: a page that
+// arrives ahead is inflated and decoded before the bound is asked whether its text may stay, so
+// for a moment it sits beside the page being taken apart. (Without the bound, eight at a time
+// held sixteen such texts: over 2 GiB.)
+constexpr double kAllowedMoreMiB = 64 + 128;
 
 } // namespace
 
