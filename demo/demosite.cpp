@@ -38,30 +38,55 @@ QByteArray gzipCompressed(const QByteArray &body) {
 DemoSite::DemoSite(const DemoBook &book)
     : m_book(book)
     , m_published(std::make_shared<std::atomic<int>>(int(book.chapters.size()))) {
+    m_pages.insert(QString::fromLatin1(kDemoBookFolder),
+                   gzipCompressed(gbk(demoContentsPage(book))));
+    for (int c = 0; c < book.chapters.size(); ++c)
+        addChapterPages(c);
+}
+
+void DemoSite::addChapterPages(int c) {
     const QString folder = QString::fromLatin1(kDemoBookFolder);
-    auto add = [this](const QString &path, const QString &html) {
-        m_pages.insert(path, gzipCompressed(gbk(html)));
-    };
-    add(folder, demoContentsPage(book));
-    for (int c = 0; c < book.chapters.size(); ++c) {
-        for (int p = 0; p < book.chapters.at(c).pages.size(); ++p)
-            add(folder + demoChapterPageName(c, p), demoChapterPage(book, c, p));
-        if (book.chapters.at(c).separateText)
-            add(folder + demoChapterTextName(c), demoChapterTextDocument(book, c));
-    }
+    for (int p = 0; p < m_book.chapters.at(c).pages.size(); ++p)
+        m_pages.insert(folder + demoChapterPageName(c, p),
+                       gzipCompressed(gbk(demoChapterPage(m_book, c, p))));
+    if (m_book.chapters.at(c).separateText)
+        m_pages.insert(folder + demoChapterTextName(c),
+                       gzipCompressed(gbk(demoChapterTextDocument(m_book, c))));
 }
 
 void DemoSite::publish(int chapters) {
     m_published->store(std::clamp(chapters, 1, int(m_book.chapters.size())));
 }
 
+void DemoSite::revise(int index, const DemoChapter &chapter) {
+    const std::lock_guard lock(*m_lock);
+    if (index < 0 || index >= m_book.chapters.size())
+        return;
+    m_book.chapters[index] = chapter;
+    m_pages.insert(QString::fromLatin1(kDemoBookFolder),
+                   gzipCompressed(gbk(demoContentsPage(m_book))));
+    addChapterPages(index);
+}
+
+void DemoSite::withdraw(const QSet<int> &chapters) {
+    const std::lock_guard lock(*m_lock);
+    m_withdrawn = chapters;
+}
+
 QByteArray DemoSite::contentsPage() const {
     const int published = m_published->load();
-    if (published == m_book.chapters.size())
+    if (published == m_book.chapters.size() && m_withdrawn.isEmpty())
         return m_pages.value(QString::fromLatin1(kDemoBookFolder));
     DemoBook shown = m_book;
     shown.chapters.resize(published);
-    return gzipCompressed(gbk(demoContentsPage(shown)));
+    QString page = demoContentsPage(shown);
+    // A chapter's link names its own page, so the others keep theirs: its line alone goes.
+    for (int c : m_withdrawn) {
+        const qsizetype at = page.indexOf(u"<li><a href=\"%1\">"_s.arg(demoChapterPageName(c, 0)));
+        if (at >= 0)
+            page.remove(at, page.indexOf(u'\n', at) + 1 - at);
+    }
+    return gzipCompressed(gbk(page));
 }
 
 void DemoSite::addRoutes(httplib::Server &server) const {
@@ -71,6 +96,7 @@ void DemoSite::addRoutes(httplib::Server &server) const {
     const std::string pattern = std::string(kDemoBookFolder) + "(.*)";
     server.Get(pattern, [this](const httplib::Request &req, httplib::Response &res) {
         const QString path = QString::fromStdString(req.path);
+        const std::lock_guard lock(*m_lock);
         const auto page = m_pages.constFind(path);
         if (page == m_pages.cend()) {
             res.status = 404;

@@ -11,8 +11,11 @@
 #include <QHash>
 #include <QString>
 
+#include <QSet>
+
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace httplib {
 class Server;
@@ -36,14 +39,24 @@ public:
 
     // The chapters the contents page lists from now on, from 1 to all of them.
     void publish(int chapters);
+    // The chapter's pages as chapter has them from now on: a site that replaces what it posted.
+    void revise(int index, const DemoChapter &chapter);
+    // The published chapters the contents page leaves out from now on: a site that takes a
+    // chapter down.
+    void withdraw(const QSet<int> &chapters);
 
 private:
-    // The contents page listing the first published chapters.
+    // The contents page listing the first published chapters but the withdrawn ones.
     QByteArray contentsPage() const;
+    // Every page of chapter c, compressed as served, into m_pages.
+    void addChapterPages(int c);
 
     DemoBook m_book;
     QHash<QString, QByteArray> m_pages;
+    QSet<int> m_withdrawn;
     std::shared_ptr<std::atomic<int>> m_published;
+    // Guards m_book, m_pages and m_withdrawn once the server's threads read them.
+    std::shared_ptr<std::mutex> m_lock = std::make_shared<std::mutex>();
 };
 
 // body compressed as one gzip member, as the site serves its pages.

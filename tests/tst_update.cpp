@@ -1,6 +1,7 @@
-// kestrelon-cli --update against a loopback copy of the demo site whose serial grows: only the
-// chapters the library lacks and the last one it holds are fetched, and the book is byte for byte
-// the book a full download with the same options writes.
+// kestrelon-cli --update against a loopback copy of the demo site whose serial grows, is revised
+// and loses chapters: only the chapters the library lacks and the last one it holds are fetched,
+// and the book is byte for byte the book a full download with the same options writes; a killed
+// update leaves the book and the library sound, and an unwritable library changes nothing.
 
 #include "demo/demosite.h"
 #include "tests/support/clirun.h"
@@ -8,10 +9,69 @@
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+// What happens between the first update and the next.
+enum class Change {
+    None,
+    LastRevised,       // the last chapter's text is replaced on the site
+    ChapterWithdrawn,  // a chapter leaves the contents page
+    Killed,            // an update is killed mid-way, then run again
+    LibraryUnwritable, // the library's folder refuses new files, root's too
+};
+Q_DECLARE_METATYPE(Change)
+
+namespace {
+
+constexpr int kWithdrawn = 10;
+
+// The library's own check of its file, and the chapters it holds; "" and -1 when it cannot be
+// read.
+std::pair<QString, int> librarySoundness(const QString &path) {
+    std::pair<QString, int> found{QString(), -1};
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"check"_s);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec(u"PRAGMA integrity_check"_s) && query.next())
+                found.first = query.value(0).toString();
+            if (query.exec(u"SELECT count(*) FROM chapters"_s) && query.next())
+                found.second = query.value(0).toInt();
+        }
+    }
+    QSqlDatabase::removeDatabase(u"check"_s);
+    return found;
+}
+
+// Makes folder refuse new files, for root too (the immutable attribute where permissions do
+// not stop it); false when it cannot be made to.
+bool refuseNewFiles(const QString &folder) {
+    const auto refuses = [&] {
+        QFile probe(folder + u"/probe"_s);
+        if (!probe.open(QIODevice::WriteOnly))
+            return true;
+        probe.remove();
+        return false;
+    };
+    if (!QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner))
+        return false;
+    return refuses() || (QProcess::execute(u"chattr"_s, {u"+i"_s, folder}) == 0 && refuses());
+}
+
+void acceptNewFiles(const QString &folder) {
+    QProcess::execute(u"chattr"_s, {u"-i"_s, folder});
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+} // namespace
 
 class TestUpdate : public QObject {
     Q_OBJECT
@@ -26,59 +86,122 @@ private slots:
         QVERIFY(m_site.start());
     }
 
+    void init() {
+        m_demo->withdraw({});
+        m_demo->revise(39, m_book.chapters.at(39));
+    }
+
     void update_data() {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("before");         // chapters published for the first update
-        QTest::addColumn<QList<int>>("fetched"); // chapters the second update asks the site for
+        QTest::addColumn<Change>("change");      // made after it
+        QTest::addColumn<QList<int>>("fetched"); // chapters the next update asks the site for
 
         QList<int> grown;
         for (int c = 29; c < 40; ++c)
             grown.append(c);
-        QTest::newRow("grows from 30 to 40") << QStringList() << 30 << grown;
+        QTest::newRow("grows from 30 to 40") << QStringList() << 30 << Change::None << grown;
         const QList<int> last{39};
         QTest::newRow("no new chapters, utf-8")
-            << QStringList{u"--encoding"_s, u"utf-8"_s} << 40 << last;
+            << QStringList{u"--encoding"_s, u"utf-8"_s} << 40 << Change::None << last;
         QTest::newRow("no new chapters, delete-title")
-            << QStringList{u"--delete-title"_s} << 40 << last;
+            << QStringList{u"--delete-title"_s} << 40 << Change::None << last;
         QTest::newRow("no new chapters, small-chapters")
-            << QStringList{u"--small-chapters"_s} << 40 << last;
+            << QStringList{u"--small-chapters"_s} << 40 << Change::None << last;
         QTest::newRow("no new chapters, browser-text")
-            << QStringList{u"--browser-text"_s} << 40 << last;
+            << QStringList{u"--browser-text"_s} << 40 << Change::None << last;
         QTest::newRow("no new chapters, epub")
-            << QStringList{u"--format"_s, u"epub"_s} << 40 << last;
+            << QStringList{u"--format"_s, u"epub"_s} << 40 << Change::None << last;
+        QTest::newRow("the last chapter's text changes")
+            << QStringList() << 40 << Change::LastRevised << last;
+        QTest::newRow("a chapter leaves the contents page")
+            << QStringList() << 40 << Change::ChapterWithdrawn << last;
+        // Killed once the site is asked for chapter 35: the next update asks for no chapter the
+        // killed one had kept, and none beyond the new ones and the last held.
+        QTest::newRow("killed, then completed") << QStringList() << 30 << Change::Killed << grown;
+        QTest::newRow("unwritable library")
+            << QStringList() << 30 << Change::LibraryUnwritable << QList<int>();
     }
 
     void update() {
         QFETCH(QStringList, options);
         QFETCH(int, before);
+        QFETCH(Change, change);
         QFETCH(QList<int>, fetched);
         QTemporaryDir dir;
         const QString settings = writeSettings(dir);
         const QString shelf = dir.filePath(u"shelf"_s);
         QVERIFY(QDir().mkpath(shelf));
+        const QString library = dir.filePath(u"Kestrelon.sqlite"_s);
+        const QStringList arguments =
+            options + QStringList{u"--settings"_s, settings, u"--update"_s, contents()};
 
         m_demo->publish(before);
         const auto first = support::runCli({u"--settings"_s, settings, u"--update"_s, contents()},
                                            {.shelf = shelf});
         QCOMPARE(first.exitCode, 0);
-        QVERIFY(QFile::exists(dir.filePath(u"Kestrelon.sqlite"_s)));
+        QVERIFY(QFile::exists(library));
 
         m_demo->publish(40);
+        if (change == Change::LastRevised) {
+            demo::DemoChapter revised = m_book.chapters.at(39);
+            revised.pages.first().append(u"作者修订：此章已补全。"_s);
+            m_demo->revise(39, revised);
+        } else if (change == Change::ChapterWithdrawn) {
+            m_demo->withdraw({kWithdrawn});
+        } else if (change == Change::Killed) {
+            const QString chapter =
+                QString::fromLatin1(demo::kDemoBookFolder) + demo::demoChapterPageName(34, 0);
+            const qsizetype start = m_site.clientRequests().size();
+            const auto asked = [this, start, chapter] {
+                return m_site.clientPaths(start).contains(chapter);
+            };
+            // Requests spaced out, so that the kill comes while the update is still running.
+            const auto killed = support::runCli(
+                QStringList{u"--delay"_s, u"300"_s} + arguments,
+                {.shelf = shelf, .interruptWhen = asked, .interruptSignal = SIGKILL});
+            QCOMPARE(killed.exitCode, -1);
+            QCOMPARE(killed.shelf, first.shelf); // no partial book
+            QCOMPARE(librarySoundness(library).first, u"ok"_s);
+        } else if (change == Change::LibraryUnwritable) {
+            if (!refuseNewFiles(dir.path())) {
+                acceptNewFiles(dir.path());
+                QSKIP("the library's folder cannot be made to refuse new files here");
+            }
+            const auto refused = support::runCli(arguments, {.shelf = shelf});
+            acceptNewFiles(dir.path());
+            QCOMPARE(refused.exitCode, 1);
+            QVERIFY2(refused.err.contains(u"书库"_s) && refused.err.contains(library),
+                     qPrintable(refused.err));
+            QCOMPARE(refused.shelf, first.shelf);
+            return;
+        }
+
         const qsizetype from = m_site.clientRequests().size();
-        const auto updated = support::runCli(
-            options + QStringList{u"--settings"_s, settings, u"--update"_s, contents()},
-            {.shelf = shelf});
+        const auto updated = support::runCli(arguments, {.shelf = shelf});
         QCOMPARE(updated.exitCode, 0);
-        QVERIFY2(updated.out.contains(u"从网站取得 %1 章，从书库取得 %2 章"_s.arg(fetched.size())
-                                          .arg(40 - fetched.size())),
-                 qPrintable(updated.out));
+        const int listed = change == Change::ChapterWithdrawn ? 39 : 40;
+        const QRegularExpression summary(u"从网站取得 (\\d+) 章，从书库取得 (\\d+) 章"_s);
+        const QRegularExpressionMatch counts = summary.match(updated.out);
+        QVERIFY2(counts.hasMatch(), qPrintable(updated.out));
         QStringList expected{QString::fromLatin1(demo::kDemoBookFolder)};
         for (int c : std::as_const(fetched))
             expected += pathsOf(c);
         QStringList asked = m_site.clientPaths(from);
         asked.sort();
         expected.sort();
-        QCOMPARE(asked, expected);
+        QCOMPARE(counts.captured(1).toInt() + counts.captured(2).toInt(), listed);
+        if (change == Change::Killed) {
+            // What the killed update kept is not asked for again.
+            QVERIFY2(counts.captured(1).toInt() < fetched.size(), qPrintable(updated.out));
+            for (const QString &path : std::as_const(asked))
+                QVERIFY2(expected.contains(path), qPrintable(path));
+        } else {
+            QCOMPARE(counts.captured(1).toInt(), fetched.size());
+            QCOMPARE(asked, expected);
+        }
+        // Every chapter fetched stays in the library, the one the site took down too.
+        QCOMPARE(librarySoundness(library), std::pair(u"ok"_s, 40));
 
         // A full download of the site as it stands, with the same options; the update replaced
         // its own last build without asking.

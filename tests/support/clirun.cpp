@@ -41,7 +41,7 @@ CliRun runCli(const QStringList &arguments, const CliOptions &options) {
             QTest::qWait(20);
         }
         QTest::qWait(options.interruptAfterMs);
-        ::kill(pid_t(process.processId()), SIGINT);
+        ::kill(pid_t(process.processId()), options.interruptSignal);
         stopped.start();
     }
     CliRun run;

@@ -1,13 +1,14 @@
 #pragma once
 // kestrelon-cli as a process, for every test that runs it: a shelf of its own (or the caller's),
 // a cache folder of its own (or the caller's), no proxy from the machine's environment, and
-// optionally a Ctrl-C once something has happened.
+// optionally a Ctrl-C (or another signal) once something has happened.
 
 #include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <functional>
 
 namespace support {
@@ -19,7 +20,8 @@ struct CliOptions {
     // SIGINT once this holds (polled every 20 ms), after interruptAfterMs more.
     std::function<bool()> interruptWhen = {};
     int interruptAfterMs = 0;
-    int limitSeconds = 60; // the program is killed after this
+    int interruptSignal = SIGINT; // SIGKILL for a program that gets no say in how it ends
+    int limitSeconds = 60;        // the program is killed after this
 };
 
 struct CliRun {
