@@ -5,6 +5,7 @@
 #include "cli/librarycommands.h"
 #include "cli/rulecheck.h"
 #include "cli/terminalview.h"
+#include "cli/updatecheck.h"
 #include "library/booklibrary.h"
 #include "library/librarypath.h"
 #include "pipeline/bootstrap.h"
@@ -57,10 +58,13 @@ const char kDescription[] =
     "the library lacks and the last one it holds, and writes the book a full download would\n"
     "write with the same options; the library's own last build is replaced without asking.\n"
     "--library lists the books (with --json as JSON), --forget removes one from the library.\n"
+    "--check-updates fetches only the contents page of every book in the library and prints\n"
+    "how many new chapters each has (with --json as JSON); --update --all updates every book\n"
+    "that has new chapters, one after another.\n"
     "A download without these options neither reads nor creates the library.";
 
 // What the command line asks for.
-enum class Command { Download, CheckRules, Update, ListLibrary, Forget };
+enum class Command { Download, CheckRules, Update, UpdateAll, CheckUpdates, ListLibrary, Forget };
 
 struct Parsed {
     TerminalOptions options;
@@ -158,7 +162,12 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                     u"Remove the book of this contents page and its chapters "
                                     u"from the book library (the book file stays)."_s,
                                     u"CONTENTS_URL"_s);
-    parser.addOptions({update, listLibrary, forget});
+    const QCommandLineOption all(u"all"_s, u"With --update: every book in the book library "
+                                           u"that has new chapters, instead of CONTENTS_URL."_s);
+    const QCommandLineOption checkUpdates(u"check-updates"_s,
+                                          u"Fetch only the contents page of every book in the "
+                                          u"book library and print its new chapters."_s);
+    parser.addOptions({update, all, checkUpdates, listLibrary, forget});
     const QCommandLineOption proxy(u"proxy"_s,
                                    u"Proxy for every request, the hidden browser's too (default: "
                                    u"http_proxy, https_proxy, all_proxy and no_proxy from the "
@@ -208,15 +217,22 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     }
     const QStringList positional = parser.positionalArguments();
     const int commands = int(parser.isSet(checkRules)) + int(parser.isSet(update)) +
-                         int(parser.isSet(listLibrary)) + int(parser.isSet(forget));
+                         int(parser.isSet(checkUpdates)) + int(parser.isSet(listLibrary)) +
+                         int(parser.isSet(forget));
     if (commands > 1) {
-        *exitCode = usageError(u"--check-rules, --update, --library and --forget exclude each "
-                               u"other"_s);
+        *exitCode = usageError(u"--check-rules, --update, --check-updates, --library and "
+                               u"--forget exclude each other"_s);
         return std::nullopt;
     }
-    const bool libraryOnly = parser.isSet(listLibrary) || parser.isSet(forget);
+    if (parser.isSet(all) && !parser.isSet(update)) {
+        *exitCode = usageError(u"--all goes with --update"_s);
+        return std::nullopt;
+    }
+    const bool libraryOnly = parser.isSet(listLibrary) || parser.isSet(forget) ||
+                             parser.isSet(checkUpdates) || parser.isSet(all);
     if (libraryOnly && !positional.isEmpty()) {
-        *exitCode = usageError(u"--library and --forget take no CONTENTS_URL"_s);
+        *exitCode = usageError(u"--library, --forget, --check-updates and --update --all take "
+                               u"no CONTENTS_URL"_s);
         return std::nullopt;
     }
     if (!libraryOnly && positional.size() != 1) {
@@ -238,8 +254,9 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         *exitCode = usageError(u"--chapter goes with --check-rules"_s);
         return std::nullopt;
     }
-    if (parser.isSet(json) && !parser.isSet(checkRules) && !parser.isSet(listLibrary)) {
-        *exitCode = usageError(u"--json goes with --check-rules or --library"_s);
+    if (parser.isSet(json) && !parser.isSet(checkRules) && !parser.isSet(listLibrary) &&
+        !parser.isSet(checkUpdates)) {
+        *exitCode = usageError(u"--json goes with --check-rules, --check-updates or --library"_s);
         return std::nullopt;
     }
     if (parser.isSet(overwrite) && parser.isSet(keep)) {
@@ -285,11 +302,13 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     inputs.bookshelfFolder = iniModule::withTrailingSeparator(QDir(folder).absolutePath());
     inputs.format = formatName == u"epub"_s ? BookFormat::Epub : BookFormat::Text;
     parsed.checkRules = parser.isSet(checkRules);
-    parsed.command = parser.isSet(checkRules)    ? Command::CheckRules
-                     : parser.isSet(update)      ? Command::Update
-                     : parser.isSet(listLibrary) ? Command::ListLibrary
-                     : parser.isSet(forget)      ? Command::Forget
-                                                 : Command::Download;
+    parsed.command = parser.isSet(checkRules)     ? Command::CheckRules
+                     : parser.isSet(all)          ? Command::UpdateAll
+                     : parser.isSet(update)       ? Command::Update
+                     : parser.isSet(checkUpdates) ? Command::CheckUpdates
+                     : parser.isSet(listLibrary)  ? Command::ListLibrary
+                     : parser.isSet(forget)       ? Command::Forget
+                                                  : Command::Download;
     parsed.checkedChapter = parser.value(chapter);
     parsed.json = parser.isSet(json);
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
@@ -335,6 +354,41 @@ int updateBook(const TerminalOptions &options) {
     return exitStatus(pipeline, ended);
 }
 
+// --update --all: every book the check finds new chapters for, updated one after another, so
+// that no site is asked for more than an update of one book asks. The first failure's status,
+// after trying every book.
+int updateAll(TerminalOptions options) {
+    const QString path = library::libraryPathFor(iniModule::settingsFilePath());
+    QString error;
+    const auto checks = updatecheck::checkBooks(path, options.inputs, &error);
+    if (!checks) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    int status = 0;
+    for (const updatecheck::BookCheck &check : *checks) {
+        if (!check.error.isEmpty()) {
+            std::printf("%s\n", u"%1（%2）：检查失败：%3"_s
+                                    .arg(check.book.title, check.book.host, check.error)
+                                    .toLocal8Bit()
+                                    .constData());
+            status = status ? status : 1;
+            continue;
+        }
+        if (check.newChapters == 0)
+            continue;
+        std::printf("%s\n", u"%1（%2）：%3 个新章节"_s.arg(check.book.title, check.book.host)
+                                .arg(check.newChapters)
+                                .toLocal8Bit()
+                                .constData());
+        std::fflush(stdout);
+        options.inputs.contentsUrl = check.book.contentsUrl;
+        const int updated = updateBook(options);
+        status = status ? status : updated;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -362,6 +416,11 @@ int main(int argc, char *argv[]) {
             rulecheck::checkRules(parsed->options.inputs, parsed->checkedChapter), parsed->json);
     case Command::Update:
         return updateBook(parsed->options);
+    case Command::UpdateAll:
+        return updateAll(parsed->options);
+    case Command::CheckUpdates:
+        return updatecheck::printChecks(library::libraryPathFor(iniModule::settingsFilePath()),
+                                        parsed->options.inputs, parsed->json);
     case Command::ListLibrary:
         return librarycommands::listBooks(library::libraryPathFor(iniModule::settingsFilePath()),
                                           parsed->json);

@@ -45,6 +45,8 @@ void ChapterLoop::contentsStep(const FetchedPage &page) {
             m_fetcher.fail(error);
             return;
         }
+        if (m_store->contentsOnly())
+            return;
         // Only the chapters to be fetched are fetched ahead.
         QStringList urls;
         for (int i = m_job.book.chapterIndex; i <= m_job.book.lastIndex; ++i) {

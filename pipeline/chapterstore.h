@@ -19,6 +19,9 @@ public:
     // The contents page is analysed: the job's chapter list and wanted range are known. False,
     // with the reason in *error, fails the job.
     virtual bool contentsAnalysed(const DownloadJob &job, QString *error) = 0;
+    // Whether the job ends, successful and without a book, once the contents page is analysed:
+    // a check for new chapters asks the site for nothing more.
+    virtual bool contentsOnly() const { return false; }
     // Whether the chapter at index is taken from the store instead of its pages.
     virtual bool holds(int chapter) const = 0;
     // The captures held for the chapter at index, in page order; nullopt (reason in *error)

@@ -9,6 +9,9 @@
 #include "tests/support/testfiles.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -214,6 +217,68 @@ private slots:
         QVERIFY(!QFile::exists(fullDir.filePath(u"Kestrelon.sqlite"_s)));
         const QString name = full.shelf.firstKey();
         QCOMPARE(withoutZipTimes(updated.shelf.value(name)), withoutZipTimes(full.book()));
+    }
+
+    // --check-updates over three books on two sites, one of them down: only the contents pages
+    // are asked for, no book is written, and the failing site's book is reported beside the
+    // others.
+    void checkUpdates() {
+        support::LoopbackSite site;
+        support::serveBook(site, u"a"_s, u"甲书"_s, support::chapterTexts(5));
+        support::serveBook(site, u"b"_s, u"乙书"_s, support::chapterTexts(2));
+        QVERIFY(site.start());
+        auto down = std::make_unique<support::LoopbackSite>();
+        support::serveBook(*down, u"c"_s, u"丙书"_s, support::chapterTexts(2));
+        QVERIFY(down->start());
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(u"Kestrelon.ini"_s);
+        QVERIFY(support::writeBytes(
+            settings, support::bookRules(u"127.0.0.1:%1"_s.arg(site.port())) + "\r\n" +
+                          support::bookRules(u"127.0.0.1:%1"_s.arg(down->port()))));
+        const QString shelf = dir.filePath(u"shelf"_s);
+        QVERIFY(QDir().mkpath(shelf));
+        const QStringList books{site.url(u"/a/"_s), site.url(u"/b/"_s), down->url(u"/c/"_s)};
+        // The first book is kept up to its third chapter: the site has two more.
+        QCOMPARE(support::runCli({u"--settings"_s, settings, u"--update"_s, u"--to"_s,
+                                  site.url(u"/a/3.html"_s), books.at(0)},
+                                 {.shelf = shelf})
+                     .exitCode,
+                 0);
+        for (const QString &book : books.sliced(1)) {
+            QCOMPARE(
+                support::runCli({u"--settings"_s, settings, u"--update"_s, book}, {.shelf = shelf})
+                    .exitCode,
+                0);
+        }
+        down.reset();
+
+        const qsizetype from = site.clientRequests().size();
+        QMap<QString, QByteArray> before;
+        for (const QFileInfo &file : QDir(shelf).entryInfoList(QDir::Files))
+            before.insert(file.fileName(), support::readBytes(file.filePath()));
+        const auto checked = support::runCli(
+            {u"--settings"_s, settings, u"--check-updates"_s, u"--json"_s}, {.shelf = shelf});
+        QCOMPARE(checked.exitCode, 0);
+        QCOMPARE(checked.shelf, before);
+        QStringList asked;
+        for (const auto &request : site.clientRequests(from)) {
+            if (!request.fromBrowser)
+                asked.append(request.path);
+        }
+        asked.sort();
+        QCOMPARE(asked, (QStringList{u"/a/"_s, u"/b/"_s}));
+
+        QHash<QString, QJsonObject> found;
+        const QJsonArray list = QJsonDocument::fromJson(checked.out.toUtf8())[u"books"_s].toArray();
+        for (const QJsonValue &book : list)
+            found.insert(book[u"contentsUrl"_s].toString(), book.toObject());
+        QCOMPARE(found.size(), 3);
+        QCOMPARE(found[books.at(0)][u"newChapters"_s].toInt(), 2);
+        QCOMPARE(found[books.at(0)][u"firstNewChapter"_s].toString(), u"第4章"_s);
+        QCOMPARE(found[books.at(1)][u"newChapters"_s].toInt(), 0);
+        QVERIFY(found[books.at(1)][u"firstNewChapter"_s].isNull());
+        QCOMPARE(found[books.at(2)][u"ok"_s].toBool(true), false);
+        QVERIFY(!found[books.at(2)][u"error"_s].toString().isEmpty());
     }
 
 private:
