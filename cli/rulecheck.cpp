@@ -1,5 +1,6 @@
 #include "cli/rulecheck.h"
 
+#include "cli/quietview.h"
 #include "cli/ruleprobe.h"
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
@@ -33,29 +34,6 @@ constexpr int kShownLines = 20;
 constexpr int kShownChapters = 3;
 
 const std::array<QString, 3> kKindNames{u"contents"_s, u"chapter"_s, u"chapterText"_s};
-
-// A view that shows nothing while the pages arrive: the report comes at the end, and the
-// reasons of failed requests go into it.
-class QuietView : public JobView {
-public:
-    explicit QuietView(const JobInputs &inputs)
-        : m_inputs(inputs) {}
-    JobInputs jobInputs() const override { return m_inputs; }
-    void setStatus(const QString &) override {}
-    void showSpeed(double) override {}
-    void setPageProgress(double) override {}
-    void setBookProgress(double) override {}
-    bool stopRequested() const override { return false; }
-    bool confirmReplace(const QString &) override { return false; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-    void showRunning(bool) override {}
-    void noteFailure(const QString &reason) override { failures.append(reason); }
-
-    QStringList failures;
-
-private:
-    JobInputs m_inputs;
-};
 
 // The characters of text that are not blank.
 qsizetype visibleLength(const QString &text) {

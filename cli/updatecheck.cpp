@@ -1,5 +1,6 @@
 #include "cli/updatecheck.h"
 
+#include "cli/quietview.h"
 #include "pipeline/chapterstore.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/pipeline.h"
@@ -23,27 +24,6 @@ namespace {
 void printLine(const QString &line, FILE *stream = stdout) {
     std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
 }
-
-// A view that shows nothing: the check prints its findings at the end, and a failed request's
-// reason becomes the book's.
-class QuietView : public JobView {
-public:
-    explicit QuietView(const JobInputs &inputs)
-        : inputs(inputs) {}
-    JobInputs jobInputs() const override { return inputs; }
-    void setStatus(const QString &) override {}
-    void showSpeed(double) override {}
-    void setPageProgress(double) override {}
-    void setBookProgress(double) override {}
-    bool stopRequested() const override { return false; }
-    bool confirmReplace(const QString &) override { return false; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-    void showRunning(bool) override {}
-    void noteFailure(const QString &reason) override { failure = reason; }
-
-    JobInputs inputs;
-    QString failure;
-};
 
 // The job's chapter store for a check: it compares the contents page's chapters with the
 // library's, records the check and ends the job there.
@@ -113,7 +93,7 @@ std::optional<QList<BookCheck>> checkBooks(const QString &libraryPath, const Job
         BookCheck check;
         check.book = book;
         view.inputs.contentsUrl = book.contentsUrl;
-        view.failure.clear();
+        view.failures.clear();
         // A plug-in's job reads the whole book its own way.
         if (!siteKeys::read(book.host, siteKeys::Key::Plugins).isEmpty()) {
             check.error = u"插件站点的书不能检查新章节"_s;
@@ -125,7 +105,8 @@ std::optional<QList<BookCheck>> checkBooks(const QString &libraryPath, const Job
         if (!ended)
             check.error = u"设置文件里没有这个站点的规则"_s;
         else if (*ended != EndState::Success || !store.analysed)
-            check.error = view.failure.isEmpty() ? Pipeline::resultMessage(*ended) : view.failure;
+            check.error =
+                view.failures.isEmpty() ? Pipeline::resultMessage(*ended) : view.failures.last();
         checks.append(check);
     }
     return checks;
