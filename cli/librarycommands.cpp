@@ -24,18 +24,29 @@ QString timeText(const QDateTime &time) {
     return time.isValid() ? time.toLocalTime().toString(Qt::ISODate) : QString();
 }
 
+// Opens the library at path for reading or changing what it holds, never creating one: false,
+// after saying why, when it is there but cannot be opened. *exists tells whether it is there.
+bool openExisting(library::BookLibrary &shelf, const QString &path, bool *exists) {
+    *exists = QFileInfo::exists(path);
+    if (!*exists)
+        return true;
+    QString error;
+    if (shelf.open(path, false, &error))
+        return true;
+    printLine(error, stderr);
+    return false;
+}
+
 } // namespace
 
 int listBooks(const QString &libraryPath, bool json) {
     // Listing never creates a library: without one there is nothing to list.
     QList<library::BookRecord> books;
-    if (QFileInfo::exists(libraryPath)) {
-        library::BookLibrary shelf;
-        QString error;
-        if (!shelf.open(libraryPath, false, &error)) {
-            printLine(error, stderr);
-            return 1;
-        }
+    library::BookLibrary shelf;
+    bool exists = false;
+    if (!openExisting(shelf, libraryPath, &exists))
+        return 1;
+    if (exists) {
         const auto found = shelf.books();
         if (!found) {
             printLine(shelf.lastError(), stderr);
@@ -82,13 +93,11 @@ int listBooks(const QString &libraryPath, bool json) {
 
 int forgetBook(const QString &libraryPath, const QString &contentsUrl) {
     bool found = false;
-    if (QFileInfo::exists(libraryPath)) {
-        library::BookLibrary shelf;
-        QString error;
-        if (!shelf.open(libraryPath, false, &error)) {
-            printLine(error, stderr);
-            return 1;
-        }
+    library::BookLibrary shelf;
+    bool exists = false;
+    if (!openExisting(shelf, libraryPath, &exists))
+        return 1;
+    if (exists) {
         if (!shelf.forget(contentsUrl, &found)) {
             printLine(shelf.lastError(), stderr);
             return 1;

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStringEncoder>
 
 #include <fcntl.h>
@@ -12,6 +13,19 @@
 using namespace Qt::StringLiterals;
 
 namespace support {
+
+bool makeCertificate(const QString &folder, const QString &name, const QStringList &arguments) {
+    const QDir dir(folder);
+    return QProcess::execute(
+               QStringLiteral("openssl"),
+               QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-days"),
+                           QStringLiteral("2"), QStringLiteral("-nodes"), QStringLiteral("-newkey"),
+                           QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                           QStringLiteral("ec_paramgen_curve:prime256v1"),
+                           QStringLiteral("-keyout"), dir.filePath(name + QStringLiteral(".key")),
+                           QStringLiteral("-out"), dir.filePath(name + QStringLiteral(".pem"))} +
+                   arguments) == 0;
+}
 
 namespace {
 
