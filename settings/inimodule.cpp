@@ -72,7 +72,12 @@ bool writeSettingIn(const QString &path, const QString &section, const QString &
         return false;
     ProfileText profile(content.value_or(QByteArray()));
     profile.setValue(section, key, value);
-    return saveFile(path, profile.content());
+    // A read of an empty key writes its default back; when that changes no byte, the file is
+    // left alone rather than replaced (and synced) once per key at every job's start.
+    const QByteArray changed = profile.content();
+    if (content && changed == *content)
+        return true;
+    return saveFile(path, changed);
 }
 
 } // namespace
