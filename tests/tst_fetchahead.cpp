@@ -28,23 +28,19 @@ void serveChapters(support::LoopbackSite &site) {
     }
 }
 
-// "localhost/ok/2" is /ok/2.html of the same site under another host name.
-QStringList chapterUrls(const support::LoopbackSite &site, const QStringList &pages) {
-    QStringList urls;
-    for (const QString &page : pages) {
-        const qsizetype slash = page.indexOf(u'/');
-        const QString host = slash > 0 ? page.first(slash) : QString();
-        urls.append(site.url(page.sliced(slash) + u".html"_s, host));
-    }
-    return urls;
-}
-
 } // namespace
 
 class TestFetchAhead : public QObject {
     Q_OBJECT
 
 private slots:
+    // Each test has a fresh site, whose requests are its own.
+    void init() {
+        m_site = std::make_unique<support::LoopbackSite>();
+        serveChapters(*m_site);
+        QVERIFY(m_site->start());
+    }
+
     void parallelClient_data() {
         QTest::addColumn<bool>("abandon");
         QTest::newRow("requests end through the thread's events") << false;
@@ -53,9 +49,6 @@ private slots:
 
     void parallelClient() {
         QFETCH(bool, abandon);
-        support::LoopbackSite site;
-        serveChapters(site);
-        QVERIFY(site.start());
         ParallelClient client;
         QList<std::pair<int, HttpResult>> ended;
         client.onEnded = [&ended](int request, HttpResult result) {
@@ -63,14 +56,14 @@ private slots:
         };
         QList<int> expected;
         for (int c = 1; c <= 3; ++c)
-            expected.append(client.start(site.url(u"/slow/%1.html"_s.arg(c)), {}));
+            expected.append(client.start(m_site->url(u"/slow/%1.html"_s.arg(c)), {}));
         if (abandon) {
-            QTRY_COMPARE(site.requestCount(), 3); // on their way
+            QTRY_COMPARE(m_site->requestCount(), 3); // on their way
             client.abandonAll();
             QCOMPARE(client.inFlight(), 0);
             // Started later than the ones given up: had those gone on, they would end first.
-            expected = {client.start(site.url(u"/slow/4.html"_s), {}),
-                        client.start(site.url(u"/slow/5.html"_s), {})};
+            expected = {client.start(m_site->url(u"/slow/4.html"_s), {}),
+                        client.start(m_site->url(u"/slow/5.html"_s), {})};
         }
         QTRY_COMPARE(ended.size(), expected.size());
         QList<int> seen;
@@ -92,13 +85,10 @@ private slots:
 
     void fetchesWhileTheJobWorks() {
         QFETCH(int, parallel);
-        support::LoopbackSite site;
-        serveChapters(site);
-        QVERIFY(site.start());
         support::RecordingView view;
         const QStringList urls =
-            chapterUrls(site, {u"/ok/1"_s, u"/ok/2"_s, u"/ok/3"_s, u"/ok/4"_s, u"/ok/5"_s});
-        FetchScheduler scheduler(view, {.parallel = parallel}, site.url(u"/"_s), {});
+            chapterUrls({u"/ok/1"_s, u"/ok/2"_s, u"/ok/3"_s, u"/ok/4"_s, u"/ok/5"_s});
+        FetchScheduler scheduler(view, {.parallel = parallel}, m_site->url(u"/"_s), {});
         int arrivals = 0;
         scheduler.onArrival = [&arrivals](int, int, ScheduledPage &) { ++arrivals; };
         scheduler.planChapters(urls, 0, 4);
@@ -115,7 +105,7 @@ private slots:
             QCOMPARE(page->result.body, "chapter " + QByteArray::number(c + 1));
         }
         QCOMPARE(events, 0); // each was there: take() never waited
-        QCOMPARE(site.clientRequests().size(), 5);
+        QCOMPARE(m_site->clientRequests().size(), 5);
     }
 
     void stopGivesUpWhatIsInFlight_data() {
@@ -126,13 +116,10 @@ private slots:
 
     void stopGivesUpWhatIsInFlight() {
         QFETCH(int, parallel);
-        support::LoopbackSite site;
-        serveChapters(site);
-        QVERIFY(site.start());
         support::RecordingView view;
-        const QStringList urls = chapterUrls(
-            site, {u"/slow/1"_s, u"/slow/2"_s, u"/slow/3"_s, u"/slow/4"_s, u"/slow/5"_s});
-        FetchScheduler scheduler(view, {.parallel = parallel}, site.url(u"/"_s), {});
+        const QStringList urls =
+            chapterUrls({u"/slow/1"_s, u"/slow/2"_s, u"/slow/3"_s, u"/slow/4"_s, u"/slow/5"_s});
+        FetchScheduler scheduler(view, {.parallel = parallel}, m_site->url(u"/"_s), {});
         scheduler.planChapters(urls, 0, 4);
         view.onEvents = [&view] { view.stop = true; };
         QVERIFY(!scheduler.take(urls.at(0)));
@@ -141,7 +128,7 @@ private slots:
         scheduler.retryLater(urls.at(1), 1, u"again"_s);
         scheduler.planChapters(urls, 1, 4);
         QCOMPARE(scheduler.inFlight(), 0);
-        QVERIFY(site.clientRequests().size() <= parallel);
+        QVERIFY(m_site->clientRequests().size() <= parallel);
     }
 
     void siteInTrouble_data() {
@@ -168,12 +155,10 @@ private slots:
         QFETCH(int, parallel);
         QFETCH(QStringList, requested);
         QFETCH(int, lastStatus);
-        support::LoopbackSite site;
-        serveChapters(site);
-        QVERIFY(site.start());
         support::RecordingView view;
-        const QStringList urls = chapterUrls(site, chapters);
-        FetchScheduler scheduler(view, {.parallel = parallel, .retries = 1}, site.url(u"/"_s), {});
+        const QStringList urls = chapterUrls(chapters);
+        FetchScheduler scheduler(view, {.parallel = parallel, .retries = 1}, m_site->url(u"/"_s),
+                                 {});
         scheduler.planChapters(urls, 0, int(urls.size()) - 1);
         int status = 0;
         for (int c = 0; c < urls.size() && status != 500; ++c) {
@@ -185,7 +170,7 @@ private slots:
         QCOMPARE(status, lastStatus);
         QCOMPARE(scheduler.inFlight(), 0);
         QStringList paths;
-        for (const QString &path : site.clientPaths())
+        for (const QString &path : m_site->clientPaths())
             paths.append(path.chopped(5)); // ".html"
         if (parallel > 1) {
             // Started together, they reach the site in any order.
@@ -240,6 +225,20 @@ private slots:
             QVERIFY2(wait >= least && wait <= most, qPrintable(QString::number(wait)));
         }
     }
+
+private:
+    // "localhost/ok/2" is /ok/2.html of the same site under another host name.
+    QStringList chapterUrls(const QStringList &pages) const {
+        QStringList urls;
+        for (const QString &page : pages) {
+            const qsizetype slash = page.indexOf(u'/');
+            const QString host = slash > 0 ? page.first(slash) : QString();
+            urls.append(m_site->url(page.sliced(slash) + u".html"_s, host));
+        }
+        return urls;
+    }
+
+    std::unique_ptr<support::LoopbackSite> m_site;
 };
 
 QTEST_GUILESS_MAIN(TestFetchAhead)
