@@ -8,6 +8,7 @@
 #include "net/urlreachable.h"
 #include "net/zipmodule.h"
 #include "tests/support/loopbacksite.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -201,16 +202,12 @@ private slots:
         for (const QString &path : {ResponseCache::rootFolder(), cache.folder(), entry})
             QVERIFY2(!(QFile::permissions(path) & others), qPrintable(path));
 
-        QFile file(entry);
+        QByteArray bytes = support::readBytes(entry);
         if (setup == u"cut"_s)
-            QVERIFY(file.resize(file.size() - 10));
-        if (setup == u"flip"_s) {
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.seek(file.size() - 5));
-            const char byte = file.peek(1).at(0);
-            QVERIFY(file.putChar(char(byte ^ 0x20)) && file.flush());
-            file.close();
-        }
+            bytes.chop(10);
+        if (setup == u"flip"_s)
+            bytes[bytes.size() - 5] = char(bytes.at(bytes.size() - 5) ^ 0x20);
+        QVERIFY(support::writeBytes(entry, bytes));
         const auto loaded = cache.load(url);
         QCOMPARE(loaded.has_value(), readBack);
         // A damaged entry is dropped, so that the page is fetched and kept anew.
@@ -245,9 +242,8 @@ private slots:
         const QString path = QDir(root).filePath(name);
         const QString folder = link ? elsewhere.filePath(name) : path;
         QVERIFY(QDir().mkpath(folder));
-        QFile entry(QDir(folder).filePath(u"entry"_s));
-        QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write("kept") == 4 && entry.flush());
-        entry.close();
+        const QString entry = QDir(folder).filePath(u"entry"_s);
+        QVERIFY(support::writeBytes(entry, "kept"));
         if (link)
             QVERIFY(QFile::link(folder, path));
         const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -259,7 +255,7 @@ private slots:
         QFETCH(bool, removed);
         QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
         if (link)
-            QVERIFY(entry.exists());
+            QVERIFY(QFile::exists(entry));
         QFile::remove(path);
         QDir(path).removeRecursively();
     }
