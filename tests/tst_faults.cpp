@@ -119,18 +119,13 @@ void TestFaults::initTestCase() {
         huge += u"这一段文字很长很长。<br>"_s;
     support::serveBook(m_site, u"huge"_s, u"巨章之书"_s, {huge + u"尾声标记"_s});
 
-    // An error page that reads like a chapter.
-    for (const int status : {404, 500}) {
-        const QString name = u"status%1"_s.arg(status);
-        m_site.serve(u"/%1/"_s.arg(name), {.body = support::contentsPage(u"错误之书"_s, 2)});
-        m_site.serve(u"/%1/1.html"_s.arg(name), {.body = chapterPage(u"第一章。"_s)});
-        m_site.server().Get(u"/%1/2.html"_s.arg(name).toStdString(),
-                            [status](const httplib::Request &, httplib::Response &res) {
-                                res.status = status;
-                                res.set_content("<div id=\"content\">error page</div>",
-                                                "text/html");
-                            });
-    }
+    // An error page that reads like a chapter. (Without retries a 5xx fails the same way.)
+    m_site.serve(u"/status404/"_s, {.body = support::contentsPage(u"错误之书"_s, 2)});
+    m_site.serve(u"/status404/1.html"_s, {.body = chapterPage(u"第一章。"_s)});
+    m_site.server().Get("/status404/2.html", [](const httplib::Request &, httplib::Response &res) {
+        res.status = 404;
+        res.set_content("<div id=\"content\">error page</div>", "text/html");
+    });
 
     // Forty chapter links through a page function that never returns.
     QString links = u"<h1>脚本之书</h1><script>function go(n) { while (true) {} }</script>"_s;
@@ -160,8 +155,6 @@ void TestFaults::faults_data() {
     QTest::newRow("24 MB chapter")
         << u"huge"_s << QString() << 0 << 120 << QString() << QString() << u"尾声标记"_s;
     QTest::newRow("404 chapter") << u"status404"_s << QString() << 1 << 60 << QString() << QString()
-                                 << QString();
-    QTest::newRow("500 chapter") << u"status500"_s << QString() << 1 << 60 << QString() << QString()
                                  << QString();
     QTest::newRow("two pages linking to each other")
         << u"pingpong"_s << QString() << 0 << 60 << QString()
