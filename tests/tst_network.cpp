@@ -89,12 +89,12 @@ private slots:
         const QString demo = m_site.url(QString::fromLatin1(demo::kDemoBookFolder));
         const auto chapter = [&](int c) { return demo + u"%1.html"_s.arg(c); };
         // The demo book has volumes, follow-on pages, a separate text document and
-        // advertisements.
+        // advertisements. (--small-chapters changes only the names the contents page gives, not
+        // what is fetched.)
         QTest::newRow("demo book") << QStringList{demo};
         QTest::newRow("range") << QStringList{u"--from"_s, chapter(3), u"--to"_s, chapter(9), demo};
         QTest::newRow("browser text")
             << QStringList{u"--browser-text"_s, u"--to"_s, chapter(6), demo};
-        QTest::newRow("small chapters") << QStringList{u"--small-chapters"_s, demo};
         QTest::newRow("contents built by the browser (tagHtml)")
             << QStringList{m_site.url(u"/scripted/"_s, u"localhost"_s)};
     }
