@@ -56,8 +56,6 @@ private slots:
         QTest::newRow("unicode with byte-order mark")
             << u"unicode"_s << u"中a"_s << QByteArray("\xFF\xFE\x2D\x4E\x61\0", 6) << 0;
         QTest::newRow("big5") << u"big5"_s << u"中a"_s << QByteArray("\xA4\xA4\x61") << 0;
-        QTest::newRow("big5 lacks a character")
-            << u"big5"_s << u"中😀"_s << QByteArray("\xA4\xA4?") << 1;
         QTest::newRow("gbk lacks two characters, and has a question mark of its own")
             << u"gbk"_s << u"a😀b?😀"_s << QByteArray("a?b??") << 2;
     }
