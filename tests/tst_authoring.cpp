@@ -1,6 +1,8 @@
 // For rule writers and e-readers: kestrelon-cli --check-rules on a loopback copy of the demo site,
 // with a correct section and with each usual mistake, and EPUB books from whole jobs, read back
 // and compared with the text books, then validated by epubcheck.
+// (A job that stops or fails writes no book of either format: the file is written only at its
+// end, as tst_endtoend and tst_faults check.)
 
 #include "browser/webengine.h"
 #include "demo/demosite.h"
@@ -11,7 +13,7 @@
 #include "tests/support/recordingview.h"
 #include "tests/support/testfiles.h"
 
-#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -134,8 +136,6 @@ private slots:
                               chapterLink(u"http://localhost/foreign/2.html"_s, u"二"_s))});
         m_site.serve(u"/foreign/1.html"_s,
                      {.body = utf8Page(u"<div id=\"content\">外链之书的正文。</div>"_s)});
-        m_site.serve(u"/broken/"_s, {.body = utf8Page(u"<h1>灯塔与河湾</h1>"_s +
-                                                      chapterLink(u"1.html"_s, u"一"_s))});
         QVERIFY(m_site.start());
 
         // Without its tagSort line, which a job would write back.
@@ -284,29 +284,6 @@ private slots:
                  qPrintable(output));
     }
 
-    void epubKeptOnStopOrFailure_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<int>("ended");
-        QTest::newRow("stopped at the second chapter")
-            << QString::fromLatin1(demo::kDemoBookFolder) << int(EndState::Stopped);
-        QTest::newRow("a chapter page missing") << u"/broken/"_s << int(EndState::Failure);
-    }
-
-    void epubKeptOnStopOrFailure() {
-        QFETCH(QString, address);
-        const QString path = m_shelf->filePath(m_book.title + u".epub"_s);
-        QVERIFY(support::writeBytes(path, "the old book"));
-        const qsizetype seen = m_site.clientRequests().size();
-        m_view.onEvents = [this, seen] {
-            m_view.stop = m_site.clientPaths(seen).contains(u"/book/1/2.html"_s);
-        };
-        QTEST(int(download(address, BookFormat::Epub, u"gbk"_s).value_or(EndState::Success)),
-              "ended");
-        QCOMPARE(support::readBytes(path), QByteArray("the old book"));
-        QCOMPARE(QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{m_book.title + u".epub"_s});
-    }
-
     // A check makes a download's requests: the same pages in the same order, each with the
     // browser's User-Agent and the cookie the site set.
     void checkRequestsAsDownload() {
@@ -327,7 +304,6 @@ private slots:
                  0);
         const QStringList checked = requests(from);
         from = m_site.clientRequests().size();
-        m_view.onEvents = nullptr;
         m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = chapter;
         const auto ended = download(book, BookFormat::Text, u"gbk"_s);
         m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = QString();
