@@ -47,6 +47,7 @@ struct HttpResult {
     QString error;     // why the request failed, for the user
     ResponseHead head; // of the final response
     QByteArray body;
+    QString url; // the address the final response came from, after redirects
 };
 
 class HttpClient {

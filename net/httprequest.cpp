@@ -34,7 +34,8 @@ bool transientStatus(long status) {
 } // namespace
 
 HttpRequest::HttpRequest(CURL *handle, const QString &url, const QString &cookie,
-                         const TransferLimits &limits, HttpEvents *events, const QString &origin)
+                         const TransferLimits &limits, HttpEvents *events, const QString &origin,
+                         const std::optional<QByteArray> &form)
     : m_handle(handle)
     , m_events(events)
     , m_limits(limits) {
@@ -45,7 +46,14 @@ HttpRequest::HttpRequest(CURL *handle, const QString &url, const QString &cookie
         m_headers =
             curl_slist_append(nullptr, QByteArray("cookie: " + cookie.toUtf8()).constData());
     webTransfer::prepare(handle, url.toUtf8(), limits, &m_guard);
-    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    if (form) {
+        // curl copies the body and sends it as a form; a redirect after it is followed with a GET,
+        // as browsers do.
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(form->size()));
+        curl_easy_setopt(handle, CURLOPT_COPYPOSTFIELDS, form->constData());
+    } else {
+        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    }
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, m_headers);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, m_errorText);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &HttpRequest::onHeader);
@@ -170,6 +178,9 @@ HttpResult HttpRequest::finish(CURLcode code) {
     }
     // A response without a body has not started yet.
     start();
+    char *effective = nullptr;
+    if (curl_easy_getinfo(m_handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        result.url = QString::fromUtf8(effective);
     result.ok = true;
     result.status = m_head.status;
     result.transient = transientStatus(m_head.status);

@@ -1,11 +1,14 @@
 #pragma once
-// One GET request on a libcurl easy handle, whichever client runs it: sets the handle up, collects
-// the response's head and body through curl's callbacks within the transfer limits, and turns
-// curl's answer into an HttpResult. The single-request client and the parallel one share it.
+// One GET (or form POST) request on a libcurl easy handle, whichever client runs it: sets the
+// handle up, collects the response's head and body through curl's callbacks within the transfer
+// limits, and turns curl's answer into an HttpResult. The single-request client and the parallel
+// one share it.
 
 #include "net/httpclient.h"
 
 #include <QElapsedTimer>
+
+#include <optional>
 
 #include <curl/curl.h>
 
@@ -14,10 +17,12 @@ public:
     // Resets handle and prepares it for a GET of url, sending only a "cookie" header (when cookie
     // is not empty). events may be null. origin is the page the request is made for: unless it
     // may reach private addresses (addressGuard::privateAllowedFor), every connection of the
-    // request must go to a public one. The handle must not run another request while this
+    // request must go to a public one. A form body makes the request a POST of
+    // application/x-www-form-urlencoded. The handle must not run another request while this
     // object lives.
     HttpRequest(CURL *handle, const QString &url, const QString &cookie,
-                const TransferLimits &limits, HttpEvents *events, const QString &origin);
+                const TransferLimits &limits, HttpEvents *events, const QString &origin,
+                const std::optional<QByteArray> &form = std::nullopt);
     // Leaves the handle holding no pointer into this object.
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;

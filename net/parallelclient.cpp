@@ -56,14 +56,15 @@ ParallelClient::~ParallelClient() {
         curl_multi_cleanup(m_multi);
 }
 
-int ParallelClient::start(const QString &url, const QString &cookie) {
+int ParallelClient::start(const QString &url, const QString &cookie,
+                          const std::optional<QByteArray> &form) {
     if (!m_multi)
         return -1;
     CURL *handle = m_idle.isEmpty() ? webTransfer::newHandle() : m_idle.takeLast();
     if (!handle)
         return -1;
     Running running{m_nextId++, std::make_unique<HttpRequest>(handle, url, cookie, m_limits,
-                                                              nullptr, m_origin)};
+                                                              nullptr, m_origin, form)};
     if (curl_multi_add_handle(m_multi, handle) != CURLM_OK) {
         running.request.reset();
         m_idle.append(handle);
@@ -152,10 +153,26 @@ void ParallelClient::collect() {
 void ParallelClient::abandonAll() {
     // Taken out first: removing a handle calls back into watch().
     auto running = std::exchange(m_running, {});
-    for (auto &[handle, request] : running) {
-        curl_multi_remove_handle(m_multi, handle);
-        request.request.reset();
-        // A handle torn out of a transfer may hold a half-used connection: it goes.
-        curl_easy_cleanup(handle);
-    }
+    for (auto &[handle, request] : running)
+        drop(handle, request);
+}
+
+void ParallelClient::abandon(int request) {
+    const auto found =
+        std::find_if(m_running.begin(), m_running.end(),
+                     [request](const auto &entry) { return entry.second.id == request; });
+    if (found == m_running.end())
+        return;
+    // Taken out first, as in abandonAll.
+    CURL *handle = found->first;
+    Running running = std::move(found->second);
+    m_running.erase(found);
+    drop(handle, running);
+}
+
+void ParallelClient::drop(CURL *handle, Running &running) {
+    curl_multi_remove_handle(m_multi, handle);
+    running.request.reset();
+    // A handle torn out of a transfer may hold a half-used connection: it goes.
+    curl_easy_cleanup(handle);
 }

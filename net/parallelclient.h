@@ -1,8 +1,8 @@
 #pragma once
-// Several GET requests at once on one libcurl multi handle, which shares its connections among
-// them. The requests run on the event loop of the thread that made the client: their sockets are
-// watched by socket notifiers and curl's timeouts by a timer, so they start, progress and end
-// whenever that thread lets its events run, whatever else it is doing.
+// Several GET (or form POST) requests at once on one libcurl multi handle, which shares its
+// connections among them. The requests run on the event loop of the thread that made the client:
+// their sockets are watched by socket notifiers and curl's timeouts by a timer, so they start,
+// progress and end whenever that thread lets its events run, whatever else it is doing.
 
 #include "net/httpclient.h"
 
@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -32,7 +33,9 @@ public:
 
     // Starts a GET as HttpClient::get makes it and returns the number that names it in onEnded;
     // -1 when no request could be made (no handle). It goes out once events run, or at kick().
-    int start(const QString &url, const QString &cookie);
+    // With a form body it is a POST of application/x-www-form-urlencoded instead.
+    int start(const QString &url, const QString &cookie,
+              const std::optional<QByteArray> &form = std::nullopt);
 
     // Sends the requests started since curl last ran, without waiting for events, before the
     // caller turns to other work.
@@ -40,6 +43,8 @@ public:
 
     // Gives up every request in flight; none of them is heard of again.
     void abandonAll();
+    // Gives up the one request of that number, if it is still in flight.
+    void abandon(int request);
 
     int inFlight() const { return int(m_running.size()); }
 
@@ -60,6 +65,7 @@ private:
     void watch(qintptr socket, int what);
     void act(qintptr socket, int events);
     void collect();
+    void drop(CURL *handle, Running &running);
 
     CURLM *m_multi = nullptr;
     TransferLimits m_limits;
