@@ -1,5 +1,11 @@
 #include "settings/sitekeys.h"
 
+#include "settings/inimodule.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
 using namespace Qt::StringLiterals;
 
 namespace siteKeys {
@@ -25,6 +31,10 @@ const std::array<iniModule::Key, kCount> &entries() {
         {u"retries"_s, QString(), false},
         {u"delay"_s, QString(), false},
         {u"resume"_s, QString(), false},
+        {u"searchUrl"_s, QString(), false},
+        {u"searchPost"_s, QString(), false},
+        {u"searchCharset"_s, QString(), false},
+        {u"tagSearch"_s, QString(), false},
     }};
     return all;
 }
@@ -39,6 +49,25 @@ QString name(Key key) {
 
 QString read(const QString &host, Key key) {
     return iniModule::readKey(host, entry(key));
+}
+
+QStringList sectionsWith(Key key) {
+    QFile file(iniModule::settingsFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Header lines are ASCII brackets around a name; the file is GBK, which GB18030 reads alike.
+    QStringDecoder decoder("GB18030");
+    const QString text = decoder.decode(file.readAll());
+    static const QRegularExpression header(u"^[ \\t]*\\[(.*)\\]"_s,
+                                           QRegularExpression::MultilineOption);
+    QStringList sections;
+    for (const QRegularExpressionMatch &match : header.globalMatch(text)) {
+        const QString section = match.captured(1).trimmed();
+        if (!sections.contains(section, Qt::CaseInsensitive) &&
+            !iniModule::peekSetting(section, name(key)).isEmpty())
+            sections.append(section);
+    }
+    return sections;
 }
 
 } // namespace siteKeys

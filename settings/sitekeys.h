@@ -4,13 +4,15 @@
 
 #include "settings/settingkey.h"
 
+#include <QStringList>
+
 #include <array>
 
 namespace siteKeys {
 
 // tagName first, as a section begins with it; then the rule keys in the order a job reads them,
 // which is the order it adds missing ones in (an empty "plugins" is removed again); then the fetch
-// keys, only ever read as they stand.
+// keys and the search keys, only ever read as they stand.
 enum class Key {
     TagName,    // the site's display name, only listed on the help page; never read or added
     TagTitle,   // the book's title; a section without it is no rule site
@@ -23,14 +25,18 @@ enum class Key {
     TagVolume,
     TagChapter, // the chapter links: address, then name
     TagText,
-    TagDel,   // stretches removed from a chapter's text
-    TagNext,  // the link to a chapter's next page
-    Parallel, // requests in flight at once
-    Retries,  // further tries of a request that may pass
-    Delay,    // least milliseconds between the starts of two requests
-    Resume,   // any value but "0": keep whole responses for a rerun
+    TagDel,        // stretches removed from a chapter's text
+    TagNext,       // the link to a chapter's next page
+    Parallel,      // requests in flight at once
+    Retries,       // further tries of a request that may pass
+    Delay,         // least milliseconds between the starts of two requests
+    Resume,        // any value but "0": keep whole responses for a rerun
+    SearchUrl,     // the search page's address, "{key}" standing for the title
+    SearchPost,    // a form body with "{key}": the search is then a POST
+    SearchCharset, // the character set the title is encoded in for the search
+    TagSearch,     // a search result: contents address, title, and optionally the author
 };
-inline constexpr std::size_t kCount = std::size_t(Key::Resume) + 1;
+inline constexpr std::size_t kCount = std::size_t(Key::TagSearch) + 1;
 
 const iniModule::Key &entry(Key key);
 QString name(Key key);
@@ -39,5 +45,9 @@ const std::array<iniModule::Key, kCount> &entries();
 
 // The value of key in host's section, written back with its default or not as the table says.
 QString read(const QString &host, Key key);
+
+// The sections of the settings file in which key has a value, in the order the file has them.
+// Nothing is written.
+QStringList sectionsWith(Key key);
 
 } // namespace siteKeys
