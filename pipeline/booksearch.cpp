@@ -4,7 +4,6 @@
 #include "net/parallelclient.h"
 #include "pipeline/fetchpolicy.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
@@ -21,7 +20,6 @@ struct BookSearch::Site {
     QString host; // of the search page, port included: one request at a time goes there
     State state = State::Waiting;
     int requestId = -1; // in the client, while the request runs
-    QElapsedTimer clock;
     SitePage page;
     QList<SearchResult> results;
     std::optional<QString> failure;
@@ -115,16 +113,13 @@ void BookSearch::pump() {
         const qsizetype index = next - sites.begin();
         const int generation = m_generation;
         next->state = Site::State::Busy;
-        next->clock.start();
-        QTimer::singleShot(m_siteLimit, this,
-                           [this, generation, index] { expire(generation, index); });
         // The cookie step, as a job's: a hidden browser opens the search page and the cookie it
         // earns goes with the request. The browser lets events run meanwhile, so other sites'
         // answers arrive, and the search may be given up or started again.
         const QString cookiePage = next->request.url;
         QString cookie;
         {
-            HiddenBrowser browser(nullptr, HiddenBrowser::Layout::Skipped, m_siteLimit / 2);
+            HiddenBrowser browser(nullptr, HiddenBrowser::Layout::Skipped, m_siteLimit / 4);
             browser.load(QUrl(cookiePage));
             cookie = browser.documentCookie().value_or(QString());
         }
@@ -135,20 +130,19 @@ void BookSearch::pump() {
         Site &site = m_run->sites[size_t(index)];
         if (site.state != Site::State::Busy)
             continue;
-        if (site.clock.elapsed() >= m_siteLimit.count()) {
-            expire(generation, index);
-            continue;
-        }
         if (pipeline::cookieGoesTo(cookiePage, site.request.url))
             site.page.cookie = cookie;
         // The search page is the requests' origin: when it is public, no connection may reach
         // this machine or a private network, redirects included.
         m_run->client.setOrigin(site.request.url);
         site.requestId = m_run->client.start(site.request.url, site.page.cookie, site.request.form);
-        if (site.requestId < 0)
+        if (site.requestId < 0) {
             fail(site, u"无法创建网络连接"_s);
-        else
-            m_run->client.kick();
+            continue;
+        }
+        m_run->client.kick();
+        QTimer::singleShot(m_siteLimit, this,
+                           [this, generation, index] { expire(generation, index); });
     }
     m_pumping = false;
     finishIfDone();

@@ -13,7 +13,9 @@
 class BookSearch : public QObject {
     Q_OBJECT
 public:
-    // The longest one site may take, its cookie step included.
+    // The longest one site's answer may take. The cookie step before it has a quarter as long
+    // (the hidden browser's load limit): the steps run one at a time, and a site that never
+    // answers must not hold the others up for long.
     static constexpr std::chrono::milliseconds kSiteLimit{20000};
     // Requests in flight at once; one host never has more than one.
     static constexpr int kMaxSites = 8;
