@@ -1,6 +1,7 @@
 #include "demo/demosite.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -73,6 +74,18 @@ void DemoSite::withdraw(const QSet<int> &chapters) {
     m_withdrawn = chapters;
 }
 
+QByteArray DemoSite::searchPage(const QString &query) const {
+    QString rows;
+    // Any part of the title finds the book, as on a real site.
+    if (!query.trimmed().isEmpty() && m_book.title.contains(query.trimmed(), Qt::CaseInsensitive))
+        rows = u"<tr><td class=\"title\"><a href=\"%1\">%2</a></td>"
+               u"<td class=\"author\">%3</td></tr>\n"_s.arg(QLatin1String(kDemoBookFolder),
+                                                            m_book.title, m_book.author);
+    return gbk(u"<html><head><meta charset=\"gbk\"><title>搜索</title></head><body>\n"
+               u"<h2>搜索结果</h2>\n<table class=\"result\">\n%1</table>\n</body></html>\n"_s.arg(
+                   rows.isEmpty() ? u"<tr><td>没有找到。</td></tr>\n"_s : rows));
+}
+
 QByteArray DemoSite::contentsPage() const {
     const int published = m_published->load();
     if (published == m_book.chapters.size() && m_withdrawn.isEmpty())
@@ -93,6 +106,14 @@ void DemoSite::addRoutes(httplib::Server &server) const {
     // Without it, a kept-alive connection waits for the client's delayed acknowledgement
     // between the headers and the body of every page.
     server.set_tcp_nodelay(true);
+    // The search takes the title in GBK, as many sites do.
+    server.Get(kDemoSearchPath, [this](const httplib::Request &req, httplib::Response &res) {
+        const QByteArray query = QByteArray::fromStdString(req.get_param_value("q"));
+        QStringDecoder decoder("GB18030");
+        const std::lock_guard lock(*m_lock);
+        const QByteArray page = searchPage(decoder.decode(query));
+        res.set_content(page.constData(), size_t(page.size()), "text/html; charset=gbk");
+    });
     const std::string pattern = std::string(kDemoBookFolder) + "(.*)";
     server.Get(pattern, [this](const httplib::Request &req, httplib::Response &res) {
         const QString path = QString::fromStdString(req.path);

@@ -3,7 +3,8 @@
 // pages, follow-on pages and separate text documents, every page GBK-encoded and gzip-compressed,
 // and every page but the contents page refused to visitors without the cookie it sets. The serial
 // grows on request: "?chapters=N" on the contents page publishes the first N chapters from then on
-// (all of them at first), so an update has new chapters to find.
+// (all of them at first), so an update has new chapters to find. Its search page at /search?q=
+// takes the title in GBK and lists the book when the title holds what was asked for.
 
 #include "demo/demobook.h"
 
@@ -26,6 +27,7 @@ namespace demo {
 
 inline constexpr char kDemoBookFolder[] = "/book/1/";
 inline constexpr char kDemoCookie[] = "kestrelon_demo=reader";
+inline constexpr char kDemoSearchPath[] = "/search";
 
 class DemoSite {
 public:
@@ -46,6 +48,8 @@ public:
     void withdraw(const QSet<int> &chapters);
 
 private:
+    // The search page's answer to query.
+    QByteArray searchPage(const QString &query) const;
     // The contents page listing the first published chapters but the withdrawn ones.
     QByteArray contentsPage() const;
     // Every page of chapter c, compressed as served, into m_pages.
