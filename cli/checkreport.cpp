@@ -146,6 +146,46 @@ void writeChapter(Writer &out, const QJsonObject &chapter) {
         out.line(u"    │"_s + line.toString());
 }
 
+void writeSearch(Writer &out, const QJsonObject &search) {
+    out.heading(u"Search for "_s + search[u"title"_s].toString());
+    if (!search.contains(u"address"_s)) {
+        out.row(u"rules"_s, u"none"_s);
+        return;
+    }
+    const QJsonValue form = search[u"form"_s];
+    out.row(form.isNull() ? u"GET"_s : u"POST"_s, search[u"address"_s].toString());
+    if (!form.isNull())
+        out.row(u"form"_s, form.toString());
+    out.row(u"charset"_s, search[u"charset"_s].toString().isEmpty()
+                              ? u"utf-8 (none configured)"_s
+                              : search[u"charset"_s].toString());
+    out.row(u"status"_s,
+            u"%1  %2"_s.arg(search[u"status"_s].toInteger()).arg(search[u"finalUrl"_s].toString()));
+    if (!search.contains(u"rule"_s))
+        return;
+    out.row(siteKeys::name(siteKeys::Key::TagSearch),
+            plural(search[u"matchCount"_s].toInteger(), u"match"_s, u"matches"_s));
+    for (const QJsonValue &match : search[u"matches"_s].toArray()) {
+        QStringList groups;
+        int number = 0;
+        for (const QJsonValue &group : match[u"groups"_s].toArray())
+            groups.append(u"%1: %2"_s.arg(++number).arg(group.toString()));
+        out.row(QString(), u"→ "_s + groups.join(u"  "_s));
+    }
+    for (const QJsonValue &value : search[u"results"_s].toArray()) {
+        const QJsonObject result = value.toObject();
+        out.row(u"result"_s,
+                u"%1  %2  %3"_s.arg(result[u"title"_s].toString(), result[u"author"_s].toString(),
+                                    result[u"contentsUrl"_s].toString()));
+    }
+    const QJsonObject first = search[u"firstResult"_s].toObject();
+    if (!first.isEmpty())
+        out.row(u"first"_s, u"%1  →  %2"_s.arg(first[u"url"_s].toString(),
+                                               first[u"title"_s].toString().isEmpty()
+                                                   ? out.paint(u"no tagTitle match"_s, Tone::Bad)
+                                                   : first[u"title"_s].toString()));
+}
+
 } // namespace
 
 QString reportText(const QJsonObject &report, bool colour) {
@@ -165,6 +205,8 @@ QString reportText(const QJsonObject &report, bool colour) {
         writeBook(out, report[u"book"_s].toObject());
     if (report.contains(u"chapter"_s))
         writeChapter(out, report[u"chapter"_s].toObject());
+    if (report.contains(u"search"_s))
+        writeSearch(out, report[u"search"_s].toObject());
 
     out.heading(u"Problems"_s);
     const QJsonArray problems = report[u"problems"_s].toArray();

@@ -4,6 +4,7 @@
 #include "cli/checkreport.h"
 #include "cli/librarycommands.h"
 #include "cli/rulecheck.h"
+#include "cli/searchcommand.h"
 #include "cli/terminalview.h"
 #include "cli/updatecheck.h"
 #include "library/booklibrary.h"
@@ -23,6 +24,7 @@
 #include <QLoggingCategory>
 
 #include <cstdio>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -30,6 +32,7 @@ namespace {
 
 constexpr int kExitNoRules = 3;
 constexpr int kExitChaptersWithoutText = 4;
+constexpr int kExitNoResults = 5;
 constexpr int kExitUsage = 64;
 
 const char kDescription[] =
@@ -61,10 +64,30 @@ const char kDescription[] =
     "--check-updates fetches only the contents page of every book in the library and prints\n"
     "how many new chapters each has (with --json as JSON); --update --all updates every book\n"
     "that has new chapters, one after another.\n"
-    "A download without these options neither reads nor creates the library.";
+    "A download without these options neither reads nor creates the library.\n"
+    "\n"
+    "--search TITLE (without CONTENTS_URL) searches every site whose section has searchUrl and\n"
+    "tagSearch, at most 8 at once and one per host, each within 20 seconds, and prints the\n"
+    "results as a numbered table (序号, 书名, 作者, 站点, 地址): the exact title first, then "
+    "titles\n"
+    "that begin with it, then those that contain it, then the rest. Sites that failed are named\n"
+    "below the table. --json prints {\"query\", \"results\", \"failures\"} instead. --pick N\n"
+    "downloads result N with the other options given (--update among them), as if its address\n"
+    "had been given. Exit status: 0 results found, 5 none, 1 every site failed; with --pick,\n"
+    "that of the download. --check-rules CONTENTS_URL --search TITLE also checks the site's\n"
+    "search rules.";
 
 // What the command line asks for.
-enum class Command { Download, CheckRules, Update, UpdateAll, CheckUpdates, ListLibrary, Forget };
+enum class Command {
+    Download,
+    CheckRules,
+    Update,
+    UpdateAll,
+    CheckUpdates,
+    ListLibrary,
+    Forget,
+    Search,
+};
 
 struct Parsed {
     TerminalOptions options;
@@ -72,6 +95,8 @@ struct Parsed {
     bool checkRules = false;
     QString checkedChapter; // --chapter
     bool json = false;
+    QString searchTitle; // --search
+    int pick = 0;        // --pick; 0 for none
 };
 
 // Qt and the browser engine report their own start-up details (no display, no sandbox as root);
@@ -151,8 +176,8 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                      u"With --check-rules: the chapter to check (default: the "
                                      u"first wanted one)."_s,
                                      u"URL"_s);
-    const QCommandLineOption json(u"json"_s, u"With --check-rules or --library: print the "
-                                             u"report as JSON."_s);
+    const QCommandLineOption json(u"json"_s, u"With --check-rules, --check-updates, --library or "
+                                             u"--search: print the report as JSON."_s);
     parser.addOptions({format, checkRules, chapter, json});
     const QCommandLineOption update(u"update"_s,
                                     u"Update the book from the book library: fetch only the "
@@ -168,6 +193,16 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                           u"Fetch only the contents page of every book in the "
                                           u"book library and print its new chapters."_s);
     parser.addOptions({update, all, checkUpdates, listLibrary, forget});
+    const QCommandLineOption searchTitle(u"search"_s,
+                                         u"Search every site with search rules for the book "
+                                         u"TITLE and list what they found (with --check-rules: "
+                                         u"check the site's search rules too)."_s,
+                                         u"TITLE"_s);
+    const QCommandLineOption pick(u"pick"_s,
+                                  u"With --search: download result N as if its address had been "
+                                  u"given."_s,
+                                  u"N"_s);
+    parser.addOptions({searchTitle, pick});
     const QCommandLineOption proxy(u"proxy"_s,
                                    u"Proxy for every request, the hidden browser's too (default: "
                                    u"http_proxy, https_proxy, all_proxy and no_proxy from the "
@@ -216,6 +251,22 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         return std::nullopt;
     }
     const QStringList positional = parser.positionalArguments();
+    const bool searching = parser.isSet(searchTitle);
+    if (searching && parser.value(searchTitle).trimmed().isEmpty()) {
+        *exitCode = usageError(u"--search needs a title"_s);
+        return std::nullopt;
+    }
+    if (parser.isSet(pick) && (!searching || parser.isSet(checkRules) || parser.isSet(json))) {
+        *exitCode = usageError(u"--pick goes with --search, without --check-rules or --json"_s);
+        return std::nullopt;
+    }
+    if (searching &&
+        (parser.isSet(listLibrary) || parser.isSet(forget) || parser.isSet(checkUpdates) ||
+         parser.isSet(all) || (parser.isSet(update) && !parser.isSet(pick)))) {
+        *exitCode = usageError(u"--search goes with --check-rules, or with --pick and the "
+                               u"download options"_s);
+        return std::nullopt;
+    }
     const int commands = int(parser.isSet(checkRules)) + int(parser.isSet(update)) +
                          int(parser.isSet(checkUpdates)) + int(parser.isSet(listLibrary)) +
                          int(parser.isSet(forget));
@@ -235,7 +286,13 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                u"no CONTENTS_URL"_s);
         return std::nullopt;
     }
-    if (!libraryOnly && positional.size() != 1) {
+    // A search finds the address, except for the rule checker, which checks a site's search.
+    const bool searchOnly = searching && !parser.isSet(checkRules);
+    if (searchOnly && !positional.isEmpty()) {
+        *exitCode = usageError(u"--search takes no CONTENTS_URL unless with --check-rules"_s);
+        return std::nullopt;
+    }
+    if (!libraryOnly && !searchOnly && positional.size() != 1) {
         *exitCode = usageError(positional.isEmpty() ? u"missing CONTENTS_URL"_s
                                                     : u"more than one CONTENTS_URL"_s);
         return std::nullopt;
@@ -255,8 +312,9 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         return std::nullopt;
     }
     if (parser.isSet(json) && !parser.isSet(checkRules) && !parser.isSet(listLibrary) &&
-        !parser.isSet(checkUpdates)) {
-        *exitCode = usageError(u"--json goes with --check-rules, --check-updates or --library"_s);
+        !parser.isSet(checkUpdates) && !searching) {
+        *exitCode =
+            usageError(u"--json goes with --check-rules, --check-updates, --library or --search"_s);
         return std::nullopt;
     }
     if (parser.isSet(overwrite) && parser.isSet(keep)) {
@@ -276,8 +334,10 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     // either starts.
     const QString settingsFile =
         parser.isSet(settings) ? QFileInfo(parser.value(settings)).absoluteFilePath() : QString();
+    // The checks and a search alone leave the settings file as they found it.
+    const bool readOnly = parser.isSet(checkRules) || (searching && !parser.isSet(pick));
     const pipeline::BootstrapResult started =
-        pipeline::bootstrap({settingsFile, parser.value(proxy), parser.isSet(checkRules)});
+        pipeline::bootstrap({settingsFile, parser.value(proxy), readOnly});
     if (!started.ok) {
         *exitCode = usageError(started.error);
         return std::nullopt;
@@ -290,9 +350,14 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
         !numberOption(parser, retries, 0, pipeline::kMaxRetries, &inputs.retries, exitCode) ||
         !numberOption(parser, delay, 0, pipeline::kMaxDelayMs, &inputs.delayMs, exitCode))
         return std::nullopt;
+    std::optional<int> picked;
+    if (!numberOption(parser, pick, 1, std::numeric_limits<int>::max(), &picked, exitCode))
+        return std::nullopt;
+    parsed.pick = picked.value_or(0);
+    parsed.searchTitle = parser.value(searchTitle).trimmed();
     if (parser.isSet(resume))
         inputs.resume = true;
-    inputs.contentsUrl = libraryOnly ? parser.value(forget) : positional.first();
+    inputs.contentsUrl = libraryOnly ? parser.value(forget) : positional.value(0);
     inputs.firstChapterUrl = parser.value(from);
     inputs.lastChapterUrl = parser.value(to);
     inputs.encoding = name;
@@ -308,6 +373,7 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                      : parser.isSet(checkUpdates) ? Command::CheckUpdates
                      : parser.isSet(listLibrary)  ? Command::ListLibrary
                      : parser.isSet(forget)       ? Command::Forget
+                     : searchOnly && !parsed.pick ? Command::Search
                                                   : Command::Download;
     parsed.checkedChapter = parser.value(chapter);
     parsed.json = parser.isSet(json);
@@ -410,12 +476,32 @@ int main(int argc, char *argv[]) {
     QGuiApplication app(argc, argv);
     iniModule::prepareSettingsFile();
 
+    TerminalOptions options = parsed->options;
+    if (!parsed->searchTitle.isEmpty() && parsed->command != Command::CheckRules) {
+        QString picked;
+        const auto status =
+            searchcommand::printSearch(parsed->searchTitle, parsed->json, parsed->pick, &picked);
+        if (status != searchcommand::Status::Found)
+            return status == searchcommand::Status::NoResults ? kExitNoResults : 1;
+        if (parsed->command == Command::Search)
+            return 0;
+        // The picked book is downloaded as if its address had been given.
+        std::printf(
+            "\n%s\n",
+            u"下载第 %1 个结果：%2"_s.arg(parsed->pick).arg(picked).toLocal8Bit().constData());
+        std::fflush(stdout);
+        options.inputs.contentsUrl = picked;
+    }
+
     switch (parsed->command) {
     case Command::CheckRules:
         return rulecheck::printReport(
-            rulecheck::checkRules(parsed->options.inputs, parsed->checkedChapter), parsed->json);
+            rulecheck::checkRules(options.inputs, parsed->checkedChapter, parsed->searchTitle),
+            parsed->json);
+    case Command::Search:
+        return 0;
     case Command::Update:
-        return updateBook(parsed->options);
+        return updateBook(options);
     case Command::UpdateAll:
         return updateAll(parsed->options);
     case Command::CheckUpdates:
@@ -431,7 +517,7 @@ int main(int argc, char *argv[]) {
         break;
     }
 
-    TerminalView view(parsed->options);
+    TerminalView view(options);
     TerminalView::catchInterrupt();
     Pipeline pipeline(view);
     return exitStatus(pipeline, pipeline.download());

@@ -2,6 +2,7 @@
 
 #include "cli/quietview.h"
 #include "cli/ruleprobe.h"
+#include "cli/searchcheck.h"
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
 #include "pipeline/chapterpage.h"
@@ -78,8 +79,9 @@ class CheckReport : public RuleCheckRecorder {
 public:
     explicit CheckReport(const JobInputs &inputs) { m_job.inputs = inputs; }
 
-    // Runs the check, view taking the reasons of failed requests.
-    QJsonObject run(const QString &chosenChapter, QuietView &view);
+    // Runs the check, view taking the reasons of failed requests; with a search title, the
+    // site's search rules too.
+    QJsonObject run(const QString &chosenChapter, const QString &searchTitle, QuietView &view);
 
     void pageArrived(const FetchedPage &page) override;
     void contentsAnalysed(bool found, qint64 milliseconds) override;
@@ -127,7 +129,8 @@ private:
     bool m_chapterDone = false;
 };
 
-QJsonObject CheckReport::run(const QString &chosenChapter, QuietView &view) {
+QJsonObject CheckReport::run(const QString &chosenChapter, const QString &searchTitle,
+                             QuietView &view) {
     DownloadJob &job = m_job;
     JobParts parts(job, view, nullptr);
     const QString &contentsUrl = m_job.inputs.contentsUrl;
@@ -172,6 +175,8 @@ QJsonObject CheckReport::run(const QString &chosenChapter, QuietView &view) {
     }
     for (const QString &failure : std::as_const(view.failures))
         addProblem(m_problems, QString(), u"fetch"_s, failure);
+    if (!searchTitle.isEmpty())
+        report[u"search"_s] = checkSearch(host, searchTitle, m_problems);
     const bool bookPossible = m_contentsDone && m_chapterDone && visibleLength(m_chapterText) > 0 &&
                               view.failures.isEmpty();
     report[u"pages"_s] = m_pages;
@@ -384,9 +389,10 @@ QJsonObject CheckReport::chapterReport() const {
 
 } // namespace
 
-QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl) {
+QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl,
+                       const QString &searchTitle) {
     QuietView view(inputs);
-    return CheckReport(inputs).run(chapterUrl, view);
+    return CheckReport(inputs).run(chapterUrl, searchTitle, view);
 }
 
 } // namespace rulecheck

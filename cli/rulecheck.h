@@ -13,8 +13,10 @@
 namespace rulecheck {
 
 // The report, whose fields the README documents ("Checking a site's rules"). chapterUrl names
-// the chapter to check; "" checks the first wanted one. Needs the application object, as the
+// the chapter to check; "" checks the first wanted one. searchTitle, when not "", also checks
+// the site's search rules with it ("Finding a book"). Needs the application object, as the
 // job's hidden browsers do.
-QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl);
+QJsonObject checkRules(const JobInputs &inputs, const QString &chapterUrl,
+                       const QString &searchTitle = QString());
 
 } // namespace rulecheck
