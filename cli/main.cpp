@@ -66,16 +66,16 @@ const char kDescription[] =
     "that has new chapters, one after another.\n"
     "A download without these options neither reads nor creates the library.\n"
     "\n"
-    "--search TITLE (without CONTENTS_URL) searches every site whose section has searchUrl and\n"
-    "tagSearch, at most 8 at once and one per host, each within 20 seconds, and prints the\n"
-    "results as a numbered table (序号, 书名, 作者, 站点, 地址): the exact title first, then "
-    "titles\n"
-    "that begin with it, then those that contain it, then the rest. Sites that failed are named\n"
-    "below the table. --json prints {\"query\", \"results\", \"failures\"} instead. --pick N\n"
-    "downloads result N with the other options given (--update among them), as if its address\n"
-    "had been given. Exit status: 0 results found, 5 none, 1 every site failed; with --pick,\n"
-    "that of the download. --check-rules CONTENTS_URL --search TITLE also checks the site's\n"
-    "search rules.";
+    "--search TITLE (without CONTENTS_URL) searches every site whose section has\n"
+    "searchUrl and tagSearch, at most 8 at once and one per host, each answer\n"
+    "within 20 seconds, and prints the results as a numbered table (序号, 书名, 作者,\n"
+    "站点, 地址): the exact title first, then titles that begin with it, then those\n"
+    "that contain it, then the rest. Sites that failed are named below the table.\n"
+    "--json prints {\"query\", \"results\", \"failures\"} instead. --pick N downloads\n"
+    "result N with the other options given (--update among them), as if its\n"
+    "address had been given. Exit status: 0 results found, 5 none, 1 every site\n"
+    "failed; with --pick, that of the download. --check-rules CONTENTS_URL\n"
+    "--search TITLE also checks the site's search rules.";
 
 // What the command line asks for.
 enum class Command {
