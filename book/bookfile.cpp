@@ -107,23 +107,19 @@ QString bookFilePath(const QString &folder, const QString &title, const QString 
     return folder + name + suffix;
 }
 
-bool writeBookFile(const QString &path, const BookFile &book, QString *error) {
-    const bool link = QFileInfo(path).isSymLink();
-    FileWriter write;
-    std::optional<QByteArray> bytes;
-    if (book.format == BookFormat::Epub) {
-        bytes = epubBook(book.outline, book.source, QDateTime::currentDateTimeUtc(), error);
-        if (!bytes)
-            return false;
-        write = [&bytes](const QString &at, QString *why) { return saveBytes(at, *bytes, why); };
-    } else {
-        write = [&book](const QString &at, QString *why) {
-            return charset::writeTextFile(book.text, book.encoding, at, why);
-        };
-    }
-    // Both writers save through QSaveFile, which resolves a link and replaces its target; a link
-    // is renamed over instead.
-    return link ? replaceLink(path, write, error) : write(path, error);
+bool writeBookFile(const QString &path, const BookFile &book, QString *error,
+                   const BeforeReplace &beforeReplace) {
+    const std::optional<QByteArray> bytes =
+        book.format == BookFormat::Epub
+            ? epubBook(book.outline, book.source, QDateTime::currentDateTimeUtc(), error)
+            : charset::encodeTextFile(book.text, book.encoding, error);
+    if (!bytes || (beforeReplace && !beforeReplace(*bytes, error)))
+        return false;
+    const FileWriter write = [&bytes](const QString &at, QString *why) {
+        return saveBytes(at, *bytes, why);
+    };
+    // QSaveFile resolves a link and replaces its target; a link is renamed over instead.
+    return QFileInfo(path).isSymLink() ? replaceLink(path, write, error) : write(path, error);
 }
 
 } // namespace book

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The kind of book file a job writes.
 enum class BookFormat { Text, Epub };
 
@@ -30,6 +32,10 @@ QString bookFilePath(const QString &folder, const QString &title,
 // takes the old one's place, so a failed write leaves the old file as it was. A symbolic link at
 // path is replaced by the book; its target is neither written nor changed. False, with a reason
 // for the user in *error, when the book could not be written.
-bool writeBookFile(const QString &path, const BookFile &book, QString *error);
+// beforeReplace, when given, is shown the file's bytes before they replace the old file; its
+// false (with its reason in *error) ends the write there.
+using BeforeReplace = std::function<bool(const QByteArray &bytes, QString *error)>;
+bool writeBookFile(const QString &path, const BookFile &book, QString *error,
+                   const BeforeReplace &beforeReplace = {});
 
 } // namespace book

@@ -17,7 +17,7 @@ namespace library {
 namespace {
 
 // The schema this program writes. A library made by a newer program is left alone.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Each step takes the schema from the version before it to its own.
 const char *const kMigrations[] = {
@@ -45,6 +45,10 @@ const char *const kMigrations[] = {
     " sha256 TEXT NOT NULL,"
     " fetched_at INTEGER NOT NULL,"
     " PRIMARY KEY (book_id, address)) WITHOUT ROWID;",
+    // 2: the book file a build is about to put in place, so that a build killed between the
+    // file and its record still counts as the library's own.
+    "ALTER TABLE books ADD COLUMN pending_path TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE books ADD COLUMN pending_sha256 TEXT NOT NULL DEFAULT '';",
 };
 static_assert(std::size(kMigrations) == kSchemaVersion);
 
@@ -91,12 +95,15 @@ BookRecord bookOf(const QSqlQuery &query) {
     book.updated = timeOf(query.value(8));
     book.checked = timeOf(query.value(9));
     book.chapters = query.value(10).toInt();
+    book.pendingPath = query.value(11).toString();
+    book.pendingSha256 = query.value(12).toString();
     return book;
 }
 
 constexpr char kBookColumns[] =
     "SELECT contents_url, host, title, author, options, encoding, book_path, book_sha256,"
-    " updated_at, checked_at, (SELECT count(*) FROM chapters WHERE book_id = books.id) FROM books";
+    " updated_at, checked_at, (SELECT count(*) FROM chapters WHERE book_id = books.id),"
+    " pending_path, pending_sha256 FROM books";
 
 } // namespace
 
@@ -287,8 +294,9 @@ bool BookLibrary::storeChapter(qint64 bookId, const ChapterRecord &chapter) {
 bool BookLibrary::recordBuild(qint64 bookId, const QString &options, const QString &encoding,
                               const QString &bookPath, const QString &sha256) {
     QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(u"UPDATE books SET options = ?, encoding = ?, book_path = ?, book_sha256 = ?,"
-                  u" updated_at = ?, checked_at = ? WHERE id = ?"_s);
+    query.prepare(
+        u"UPDATE books SET options = ?, encoding = ?, book_path = ?, book_sha256 = ?,"
+        u" pending_path = '', pending_sha256 = '', updated_at = ?, checked_at = ? WHERE id = ?"_s);
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     query.addBindValue(notNull(options));
     query.addBindValue(notNull(encoding));
@@ -296,6 +304,18 @@ bool BookLibrary::recordBuild(qint64 bookId, const QString &options, const QStri
     query.addBindValue(notNull(sha256));
     query.addBindValue(now);
     query.addBindValue(now);
+    query.addBindValue(bookId);
+    if (!query.exec())
+        return fail(u"写入"_s, query.lastError().text());
+    return true;
+}
+
+bool BookLibrary::recordPendingBuild(qint64 bookId, const QString &bookPath,
+                                     const QString &sha256) {
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(u"UPDATE books SET pending_path = ?, pending_sha256 = ? WHERE id = ?"_s);
+    query.addBindValue(notNull(bookPath));
+    query.addBindValue(notNull(sha256));
     query.addBindValue(bookId);
     if (!query.exec())
         return fail(u"写入"_s, query.lastError().text());

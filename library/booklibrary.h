@@ -28,6 +28,10 @@ struct BookRecord {
     QDateTime updated; // invalid before the first build
     QDateTime checked; // invalid before the first check
     int chapters = 0;  // held in the library
+    // The file a build was about to put in place when it last stopped short of recording it
+    // ("" when none): a kill between the two leaves either the old or this file there.
+    QString pendingPath;
+    QString pendingSha256;
 };
 
 // A chapter as its page step left it: the captures of its pages in order (tagText's value, or
@@ -71,6 +75,9 @@ public:
     // The book file a build wrote, with the options and encoding it was built with.
     bool recordBuild(qint64 bookId, const QString &options, const QString &encoding,
                      const QString &bookPath, const QString &sha256);
+    // The book file a build is about to write, recorded before it replaces the old one;
+    // recordBuild clears it.
+    bool recordPendingBuild(qint64 bookId, const QString &bookPath, const QString &sha256);
     bool recordCheck(qint64 bookId);
     // Removes the book and its chapters; *found tells whether it was there.
     bool forget(const QString &contentsUrl, bool *found);

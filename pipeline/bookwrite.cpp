@@ -11,7 +11,7 @@ using namespace Qt::StringLiterals;
 namespace pipeline {
 
 bool writeBook(const QString &text, const book::BookOutline &outline, const JobInputs &inputs,
-               JobView &view) {
+               JobView &view, const book::BeforeReplace &beforeReplace) {
     const bool epub = inputs.format == BookFormat::Epub;
     const QString path =
         book::bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
@@ -28,7 +28,7 @@ bool writeBook(const QString &text, const book::BookOutline &outline, const JobI
     }
     const book::BookFile file{inputs.format, text, inputs.encoding, outline, inputs.contentsUrl};
     QString reason;
-    if (book::writeBookFile(path, file, &reason))
+    if (book::writeBookFile(path, file, &reason, beforeReplace))
         return true;
     view.noteFailure(reason);
     return false;

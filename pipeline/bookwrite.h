@@ -2,6 +2,7 @@
 // Writing a job's book into its bookshelf folder: the book's file name, the question before an
 // existing file of that name is replaced, and the write itself, its failure reported to the view.
 
+#include "book/bookfile.h"
 #include "book/bookoutline.h"
 
 #include <QString>
@@ -16,8 +17,9 @@ namespace pipeline {
 // file or folder of that name is replaced only when the user agrees (a read-only file included);
 // declining writes nothing and is not a failure. A failed write leaves the old file as it was.
 // False when the write failed (the reason goes to the view).
+// beforeReplace is passed on to the writer (book::writeBookFile).
 bool writeBook(const QString &text, const book::BookOutline &outline, const JobInputs &inputs,
-               JobView &view);
+               JobView &view, const book::BeforeReplace &beforeReplace = {});
 
 // The same for a book that exists only as text (a plug-in's): an EPUB is made of its lines.
 bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view);

@@ -142,11 +142,25 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
     const QFileInfo existing(path);
     // Only the very file the last build wrote goes without a question: a file the user edited
     // or put there since is theirs.
-    const bool ownFile = m_record && !m_record->bookSha256.isEmpty() &&
-                         m_record->bookPath == path && existing.isFile() && !existing.isSymLink() &&
-                         fileSha256(path) == m_record->bookSha256;
+    bool ownFile = false;
+    if (m_record && existing.isFile() && !existing.isSymLink()) {
+        const QString sha = fileSha256(path);
+        // A build killed after its file replaced the old one but before it was recorded leaves
+        // its own file, which it had announced as pending.
+        ownFile =
+            !sha.isEmpty() && ((m_record->bookPath == path && sha == m_record->bookSha256) ||
+                               (m_record->pendingPath == path && sha == m_record->pendingSha256));
+    }
     BuildView view(m_view, ownFile);
-    if (!pipeline::writeBook(text, outline, inputs, view)) {
+    const auto announce = [this, &path](const QByteArray &bytes, QString *why) {
+        const QString sha = QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        if (m_library.recordPendingBuild(m_bookId, path, sha))
+            return true;
+        *why = m_library.lastError();
+        return false;
+    };
+    if (!pipeline::writeBook(text, outline, inputs, view, announce)) {
         *error = view.failure.value_or(QString());
         return false;
     }

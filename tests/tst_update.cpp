@@ -8,6 +8,7 @@
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,6 +30,7 @@ enum class Change {
     LastRevised,       // the last chapter's text is replaced on the site
     ChapterWithdrawn,  // a chapter leaves the contents page
     Killed,            // an update is killed mid-way, then run again
+    KilledAfterWrite,  // killed between writing the book and recording it
     LibraryUnwritable, // the library's folder refuses new files, root's too
 };
 Q_DECLARE_METATYPE(Change)
@@ -54,6 +56,17 @@ std::pair<QString, int> librarySoundness(const QString &path) {
     }
     QSqlDatabase::removeDatabase(u"check"_s);
     return found;
+}
+
+bool runSql(const QString &path, const QString &statement) {
+    bool done = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"edit"_s);
+        db.setDatabaseName(path);
+        done = db.open() && QSqlQuery(db).exec(statement);
+    }
+    QSqlDatabase::removeDatabase(u"edit"_s);
+    return done;
 }
 
 // Makes folder refuse new files, for root too (the immutable attribute where permissions do
@@ -124,6 +137,8 @@ private slots:
         // Killed once the site is asked for chapter 35: the next update asks for no chapter the
         // killed one had kept, and none beyond the new ones and the last held.
         QTest::newRow("killed, then completed") << QStringList() << 30 << Change::Killed << grown;
+        QTest::newRow("killed between the book and its record")
+            << QStringList() << 30 << Change::KilledAfterWrite << grown;
         QTest::newRow("unwritable library")
             << QStringList() << 30 << Change::LibraryUnwritable << QList<int>();
     }
@@ -168,6 +183,14 @@ private slots:
             QCOMPARE(killed.exitCode, -1);
             QCOMPARE(killed.shelf, first.shelf); // no partial book
             QCOMPARE(librarySoundness(library).first, u"ok"_s);
+        } else if (change == Change::KilledAfterWrite) {
+            // The file on the shelf is the one the killed build announced, not the one recorded.
+            const QString book = QDir(shelf).filePath(first.shelf.firstKey());
+            const QByteArray sha =
+                QCryptographicHash::hash(first.shelf.first(), QCryptographicHash::Sha256).toHex();
+            QVERIFY(
+                runSql(library, u"UPDATE books SET book_sha256 = 'earlier', pending_path = '%1',"
+                                u" pending_sha256 = '%2'"_s.arg(book, QString::fromLatin1(sha))));
         } else if (change == Change::LibraryUnwritable) {
             if (!refuseNewFiles(dir.path())) {
                 acceptNewFiles(dir.path());

@@ -162,18 +162,25 @@ QString decodeBytes(const QByteArray &body, const QString &name) {
     return decoder.decode(body);
 }
 
-bool writeTextFile(const QString &text, const QString &name, const QString &path, QString *error) {
+std::optional<QByteArray> encodeTextFile(const QString &text, const QString &name, QString *error) {
     const auto codec = resolveLabel(name);
     if (!codec) {
         setError(error, unknownNameReason(name));
-        return false;
+        return std::nullopt;
     }
     QStringEncoder encoder(codec->encoderName.constData(), QStringConverter::Flag::Stateless);
     if (!encoder.isValid()) {
         setError(error, unknownNameReason(name));
-        return false;
+        return std::nullopt;
     }
-    const QByteArray bytes = codec->byteOrderMark + QByteArray(encoder.encode(text));
+    return codec->byteOrderMark + QByteArray(encoder.encode(text));
+}
+
+bool writeTextFile(const QString &text, const QString &name, const QString &path, QString *error) {
+    const auto encoded = encodeTextFile(text, name, error);
+    if (!encoded)
+        return false;
+    const QByteArray &bytes = *encoded;
 
     // Unbuffered, so a full disk shows in the write itself rather than in a flush whose error
     // the commit would not see; the old file is replaced only after every byte is written.

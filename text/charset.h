@@ -18,6 +18,11 @@ QString detectCharset(const QByteArray &body);
 // gives "". A byte-order mark of the named encoding is skipped.
 QString decodeBytes(const QByteArray &body, const QString &name);
 
+// The bytes of a text file of text in the named encoding, with its byte-order mark where the
+// encoding has one; nullopt, with the reason in *error, for an unknown encoding.
+std::optional<QByteArray> encodeTextFile(const QString &text, const QString &name,
+                                         QString *error = nullptr);
+
 // Writes text to path in the named encoding, replacing the file as a whole: the new content goes
 // to a temporary file that is renamed over the old one, so a failed write leaves the old file
 // as it was. "utf-8" and "unicode" files begin with a byte-order mark; characters the encoding
