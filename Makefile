@@ -46,7 +46,7 @@ test-asan:
 # Every benchmark runs; the target fails when one of them missed its figures.
 bench: build
 	cmake --build $(BUILD) --target benchmarks
-	@status=0; for b in bench_foundation bench_fetch bench_endtoend; do \
+	@status=0; for b in bench_foundation bench_fetch bench_endtoend bench_update; do \
 	    echo "== $$b"; $(BUILD)/bench/$$b 2>/dev/null || status=1; done; exit $$status
 
 format:

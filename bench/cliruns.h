@@ -22,9 +22,8 @@ struct Measured {
     int exitCode = -1;
 };
 
-// Runs a program to its end, its output thrown away, and measures its wall time and peak
-// resident memory.
-inline Measured runProgram(const QStringList &command) {
+// Starts a program with its output thrown away; its process id, or 0 when it could not start.
+inline pid_t spawnQuiet(const QStringList &command) {
     QList<QByteArray> arguments;
     for (const QString &part : command)
         arguments.append(part.toLocal8Bit());
@@ -32,10 +31,6 @@ inline Measured runProgram(const QStringList &command) {
     for (QByteArray &argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-
-    Measured measured;
-    QElapsedTimer timer;
-    timer.start();
     pid_t pid = 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -43,7 +38,17 @@ inline Measured runProgram(const QStringList &command) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     const int spawned = posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    return spawned == 0 ? pid : 0;
+}
+
+// Runs a program to its end, its output thrown away, and measures its wall time and peak
+// resident memory.
+inline Measured runProgram(const QStringList &command) {
+    Measured measured;
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t pid = spawnQuiet(command);
+    if (pid == 0)
         return measured;
     int status = 0;
     rusage usage{};

@@ -1,13 +1,11 @@
 #include "bench/slowsite.h"
 
 #include "bench/cliruns.h"
+#include "bench/plainbook.h"
 #include "bench/serving.h"
-#include "demo/demobook.h"
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
-#include <QStringEncoder>
 
 #include <httplib.h>
 
@@ -30,29 +28,6 @@ constexpr int kWideLatenciesMs[] = {20, 60};
 constexpr int kWideParallel[] = {8, 16};
 constexpr double kWideAllowed = 1.25;
 
-QByteArray gbk(const QString &text) {
-    QStringEncoder encoder("GBK");
-    return encoder.encode(text);
-}
-
-// A book's pages by path: the contents page at /<folder>/ and one page a chapter, each with about
-// 6 KB of text, and no follow-on pages (the floors count one request a chapter).
-void addBookPages(QHash<std::string, QByteArray> &pages, const QString &folder, int chapters) {
-    const demo::DemoBook book = demo::generateDemoBook({.chapters = chapters});
-    QString contents = u"<html><body><h1>%1</h1>\r\n"_s.arg(book.title);
-    for (int c = 0; c < chapters; ++c) {
-        const demo::DemoChapter &chapter = book.chapters.at(c);
-        contents += u"<li><a href=\"%1.html\">%2</a></li>\r\n"_s.arg(c + 1).arg(chapter.name);
-        QStringList paragraphs;
-        for (const QStringList &page : chapter.pages)
-            paragraphs += page;
-        pages.insert(u"/%1/%2.html"_s.arg(folder).arg(c + 1).toStdString(),
-                     gbk(u"<html><body><h1>%1</h1>\r\n<div id=\"content\">%2</div>\r\n"
-                         u"</body></html>"_s.arg(chapter.name, paragraphs.join(u"<br />\r\n"_s))));
-    }
-    pages.insert(u"/%1/"_s.arg(folder).toStdString(), gbk(contents + u"</body></html>"_s));
-}
-
 // The same pages fetched by curl, up to parallel at once; the list of addresses is written to
 // config.
 Measured curlParallel(const QString &config, int parallel) {
@@ -64,8 +39,8 @@ Measured curlParallel(const QString &config, int parallel) {
 
 bool benchSlowSite(const QString &cli, const QString &workDir) {
     QHash<std::string, QByteArray> pages;
-    addBookPages(pages, u"slow"_s, kChapters);
-    addBookPages(pages, u"wide"_s, kWideChapters);
+    PlainBook(kChapters).addPages(pages, u"slow"_s);
+    PlainBook(kWideChapters).addPages(pages, u"wide"_s);
     std::atomic<int> latencyMs = kRoundTripMs;
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(48); };
@@ -84,9 +59,7 @@ bool benchSlowSite(const QString &cli, const QString &workDir) {
 
     const QString settings = workDir + u"/slow.ini"_s;
     QFile file(settings);
-    const QByteArray section =
-        gbk(u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\ntagChapter=<li><a href=\"(.*?)\">"
-            u"(.*?)</a></li>\r\ntagText=<div id=\"content\">(.*?)</div>\r\n"_s.arg(port));
+    const QByteArray section = plainBookSection(u"127.0.0.1:%1"_s.arg(port));
     if (!file.open(QIODevice::WriteOnly) || file.write(section) != section.size() || !file.flush())
         std::printf("cannot write %s\n", qPrintable(settings));
     file.close();
