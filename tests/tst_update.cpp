@@ -304,6 +304,26 @@ private slots:
         QVERIFY(found[books.at(1)][u"firstNewChapter"_s].isNull());
         QCOMPARE(found[books.at(2)][u"ok"_s].toBool(true), false);
         QVERIFY(!found[books.at(2)][u"error"_s].toString().isEmpty());
+
+        // --update --all updates the one book with new chapters, reports the one it could not
+        // check, and leaves the third alone.
+        const qsizetype beforeAll = site.clientRequests().size();
+        const auto all = support::runCli({u"--settings"_s, settings, u"--update"_s, u"--all"_s},
+                                         {.shelf = shelf});
+        QCOMPARE(all.exitCode, 1);
+        QVERIFY2(all.out.contains(u"甲书"_s) && all.out.contains(u"丙书"_s) &&
+                     !all.out.contains(u"乙书"_s),
+                 qPrintable(all.out));
+        asked.clear();
+        for (const auto &request : site.clientRequests(beforeAll)) {
+            if (!request.fromBrowser)
+                asked.append(request.path);
+        }
+        asked.sort();
+        QCOMPARE(asked, (QStringList{u"/a/"_s, u"/a/"_s, u"/a/3.html"_s, u"/a/4.html"_s,
+                                     u"/a/5.html"_s, u"/b/"_s}));
+        QCOMPARE(all.shelf.value(u"乙书.txt"_s), before.value(u"乙书.txt"_s));
+        QVERIFY(all.shelf.value(u"甲书.txt"_s) != before.value(u"甲书.txt"_s));
     }
 
 private:
