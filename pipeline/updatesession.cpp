@@ -152,8 +152,10 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
                                (m_record->pendingPath == path && sha == m_record->pendingSha256));
     }
     BuildView view(m_view, ownFile);
-    const auto announce = [this, &path](const QByteArray &bytes, QString *why) {
-        const QString sha = QString::fromLatin1(
+    // The file written is exactly these bytes: their hash is the build's, with no read back.
+    QString sha;
+    const auto announce = [this, &path, &sha](const QByteArray &bytes, QString *why) {
+        sha = QString::fromLatin1(
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
         if (m_library.recordPendingBuild(m_bookId, path, sha))
             return true;
@@ -166,10 +168,9 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
     }
     if (view.declined)
         return true;
-    const QString sha = fileSha256(path);
-    if (sha.isEmpty() || !m_library.recordBuild(m_bookId, pipeline::buildOptionsText(inputs),
-                                                inputs.encoding, path, sha)) {
-        *error = sha.isEmpty() ? u"无法读回书籍文件：%1"_s.arg(path) : m_library.lastError();
+    if (!m_library.recordBuild(m_bookId, pipeline::buildOptionsText(inputs), inputs.encoding, path,
+                               sha)) {
+        *error = m_library.lastError();
         return false;
     }
     return true;
