@@ -3,6 +3,7 @@
 #include "pattern/pattern.h"
 #include "settings/sitekeys.h"
 #include "text/charset.h"
+#include "window/htmlescape.h"
 
 #include <QFileInfo>
 
@@ -15,40 +16,13 @@ namespace {
 const QString kStartMarker = u"<!-- 站点列表开始 -->"_s;
 const QString kEndMarker = u"<!-- 站点列表结束 -->"_s;
 
-// The settings file is anybody's text, pasted from anywhere: a host or a display name must
-// never become markup in a page that runs with scripts and reads local files.
-QString escaped(const QString &text) {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        switch (c.unicode()) {
-        case u'&':
-            out += u"&amp;"_s;
-            break;
-        case u'<':
-            out += u"&lt;"_s;
-            break;
-        case u'>':
-            out += u"&gt;"_s;
-            break;
-        case u'\'':
-            out += u"&#39;"_s;
-            break;
-        case u'"':
-            out += u"&quot;"_s;
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 QString siteLink(const QString &host, const QString &name) {
+    // The settings file is anybody's text, pasted from anywhere: a host or a display name must
+    // never become markup in a page that runs with scripts and reads local files.
     QString link = u"<a onmouseup='document.body.focus()' href='http://网址'>名称</a>"_s;
     // The host goes in first, so a display name that itself holds "网址" stays as it is.
-    link.replace(u"网址"_s, escaped(host));
-    link.replace(u"名称"_s, escaped(name));
+    link.replace(u"网址"_s, htmlText::escaped(host));
+    link.replace(u"名称"_s, htmlText::escaped(name));
     return link;
 }
 
