@@ -1,5 +1,6 @@
 // The window as a user meets it: real widgets clicked under the offscreen platform against a
-// loopback site, the help page's site list, and the tray control through its platform seam.
+// loopback site, the help page's site list and search, and the tray control through its platform
+// seam.
 
 #include "browser/webengine.h"
 #include "demo/demosite.h"
@@ -9,6 +10,7 @@
 #include "tests/support/testfiles.h"
 #include "window/frmmain.h"
 #include "window/progressbox.h"
+#include "window/searchscheme.h"
 #include "window/sitelist.h"
 #include "window/tray/tray32.h"
 
@@ -21,10 +23,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWebEngineScript>
+#include <QWebEngineView>
 
 #include <functional>
 
@@ -63,7 +68,10 @@ class TestWindow : public QObject {
     Q_OBJECT
 
 public:
-    static void initMain() { browser::prepareWebEngine(); }
+    static void initMain() {
+        browser::prepareWebEngine();
+        searchScheme::registerScheme();
+    }
 
 private slots:
     void initTestCase();
@@ -80,6 +88,8 @@ private slots:
     void replaceQuestion();
     void siteList_data();
     void siteList();
+    void searchFromTheHelpPage_data();
+    void searchFromTheHelpPage();
     void trayRequests();
 
 private:
@@ -108,6 +118,11 @@ void TestWindow::initTestCase() {
         return c == 2 ? support::Page{.body = QByteArray(100000, '<'), .trickleMs = 100}
                       : support::Page{};
     });
+    // A search page whose results are all markup, and slow to come.
+    m_site.serve(u"/hostile"_s,
+                 {.body = "<td><a href=\"/x/?a=1&b='2'\">&lt;img src=x onerror=alert(1)&gt;"
+                          "</a></td><td>&lt;script&gt;alert(2)&lt;/script&gt;</td>",
+                  .delayMs = 500});
     // A book whose second chapter is answered with the site's own "come back later" page.
     support::serveBook(m_site, u"bare"_s, u"缺章"_s, support::chapterTexts(2), [](int c) {
         return support::Page{.body = c == 2 ? "<p>too many requests</p>" : QByteArray()};
@@ -353,6 +368,54 @@ void TestWindow::siteList() {
     // A second start finds its own block and gives the same page.
     QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
     QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)), expected);
+}
+
+void TestWindow::searchFromTheHelpPage_data() {
+    QTest::addColumn<QString>("section"); // the searched site's instead of the demo's
+    QTest::addColumn<QString>("shown");   // in the result page's HTML
+    QTest::addColumn<QString>("address"); // the first result's
+
+    const QString host = u"127.0.0.1:%1"_s.arg(m_site.port());
+    QTest::newRow("the demo book, chosen") << QString() << m_book.title << contents();
+    QTest::newRow("a site's markup is text, and a download waits for the search")
+        << u"[%1]\r\ntagName=<b>坏站</b>\r\nsearchUrl=http://%1/hostile?q={key}\r\n"
+           u"tagSearch=<td><a href=\"(.*?)\">(.*?)</a></td><td>(.*?)</td>\r\n"_s.arg(host)
+        << u"&lt;img src=x onerror=alert(1)&gt;</a><span class=\"by\"> "
+           u"&lt;script&gt;alert(2)&lt;/script&gt; · &lt;b&gt;坏站&lt;/b&gt;"_s
+        << u"http://%1/x/?a=1&b='2'"_s.arg(host);
+}
+
+void TestWindow::searchFromTheHelpPage() {
+    QFETCH(QString, section);
+    QFETCH(QString, shown);
+    QFETCH(QString, address);
+    if (!section.isEmpty()) {
+        const QString global = u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path());
+        QVERIFY(support::writeBytes(m_settings, support::gbk(section + global)));
+    }
+    frmMain window;
+    auto *view = window.findChild<QWebEngineView *>();
+    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
+    view->load(searchScheme::searchUrl(u"灯塔"_s));
+    if (!section.isEmpty()) {
+        QTRY_COMPARE(window.label(3)->text(), u"取书进度：正在搜索……"_s);
+        QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+        QCOMPARE(window.label(3)->text(), u"取书进度：正在搜索，搜索结束后才能下载！"_s);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 30000);
+    QString html;
+    view->page()->toHtml([&html](const QString &page) { html = page; });
+    QTRY_VERIFY(!html.isEmpty());
+    QVERIFY2(html.contains(shown), qPrintable(html));
+    QVERIFY(!html.contains(u"<img"_s) && !html.contains(u"<script"_s) && !html.contains(u"<b>"_s));
+
+    // The result is clicked on the page: the address is entered as typing enters it.
+    window.txtNum(1)->setText(u"http://a/1.html"_s);
+    window.txtNum(2)->setText(u"http://a/9.html"_s);
+    view->page()->runJavaScript(u"document.querySelector('li a').click()"_s,
+                                QWebEngineScript::ApplicationWorld);
+    QTRY_COMPARE(window.txtNum(0)->text(), address);
+    QVERIFY(window.txtNum(1)->text().isEmpty() && window.txtNum(2)->text().isEmpty());
 }
 
 void TestWindow::trayRequests() {

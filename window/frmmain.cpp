@@ -4,6 +4,7 @@
 #include "settings/globaloptions.h"
 #include "settings/inimodule.h"
 #include "window/helppage.h"
+#include "window/helpsearch.h"
 #include "window/progressbox.h"
 #include "window/shellopen.h"
 #include "window/tray/systemtray.h"
@@ -163,12 +164,15 @@ void frmMain::buildControls() {
 
 void frmMain::startUp() {
     m_pipeline = new Pipeline(*this, this);
+    m_helpSearch = new HelpSearch(m_webBrowser, this);
+    connect(m_helpSearch, &HelpSearch::picked, this, &frmMain::setContentsAddress);
+    connect(m_helpSearch, &HelpSearch::statusChanged, this, &frmMain::setStatus);
     // The file was chosen at start-up (pipeline::bootstrap); a user's own copy of the shipped
     // one is made before the first read.
     iniModule::prepareSettingsFile();
     // Without a help page the area stays blank; the program works as well.
     if (const auto page = helpPage::preparedHelpPage())
-        m_webBrowser->load(QUrl::fromLocalFile(*page));
+        m_helpSearch->showHelp(QUrl::fromLocalFile(*page));
     m_tray->setIcon(windowIcon());
     setFonts();
     loadBookshelf();
@@ -222,10 +226,13 @@ void frmMain::onCommand(int index) {
         chooseBookshelf();
         break;
     case 1:
-        if (m_btnCmd[1]->text().compare(kDownloadCaption, Qt::CaseInsensitive) == 0)
-            m_pipeline->download();
-        else
+        if (m_btnCmd[1]->text().compare(kDownloadCaption, Qt::CaseInsensitive) != 0)
             m_btnCmd[1]->setEnabled(false); // the job sees this before its next request
+        else if (m_helpSearch->searching())
+            // The reader may be waiting for the address to download; the search is kept.
+            setStatus(u"取书进度：正在搜索，搜索结束后才能下载！"_s);
+        else
+            m_pipeline->download();
         break;
     case 2:
         close();
@@ -233,6 +240,13 @@ void frmMain::onCommand(int index) {
     default:
         break;
     }
+}
+
+void frmMain::setContentsAddress(const QString &address) {
+    // As if typed over the box's text: the range empties with the change, and an undo brings the
+    // old address back.
+    m_txtNum[0]->selectAll();
+    m_txtNum[0]->insert(address);
 }
 
 void frmMain::chooseBookshelf() {
@@ -312,6 +326,7 @@ void frmMain::showRunning(bool running) {
     }
     m_btnCmd[0]->setEnabled(!running);
     m_btnCmd[2]->setEnabled(!running);
+    m_helpSearch->setDownloading(running);
     m_frmBox->setEnabled(!running);
 }
 

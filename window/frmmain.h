@@ -12,6 +12,7 @@
 #include <array>
 #include <memory>
 
+class HelpSearch;
 class Pipeline;
 class ProgressBox;
 class QCheckBox;
@@ -67,6 +68,7 @@ private:
     void chooseBookshelf();
     void openSettingsFile();
     void onTrayMouseUp(int button);
+    void setContentsAddress(const QString &address);
 
     std::array<QPushButton *, 3> m_btnCmd{};
     std::array<QLineEdit *, 3> m_txtNum{};
@@ -78,4 +80,5 @@ private:
     QWebEngineView *m_webBrowser = nullptr;
     Tray32 *m_tray = nullptr;
     Pipeline *m_pipeline = nullptr;
+    HelpSearch *m_helpSearch = nullptr;
 };

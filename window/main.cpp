@@ -3,6 +3,7 @@
 #include "pipeline/bootstrap.h"
 #include "window/appicon.h"
 #include "window/frmmain.h"
+#include "window/searchscheme.h"
 
 #include <QApplication>
 #include <QFont>
@@ -15,6 +16,9 @@ int main(int argc, char *argv[]) {
     // The settings file beside the program, and one proxy, from the environment, for the
     // program's requests and its browsers alike.
     const pipeline::BootstrapResult started = pipeline::bootstrap();
+    // The help page's search goes through a scheme of the program's own, which the web engine
+    // must know before it starts.
+    searchScheme::registerScheme();
     if (!started.ok) {
         QApplication app(argc, argv);
         QMessageBox::critical(nullptr, u"Kestrelon"_s, u"代理地址无效：%1"_s.arg(started.error));
