@@ -13,6 +13,7 @@ packages=(
     fonts-arphic-uming help2man lintian dpkg-dev
     libcurl4-openssl-dev zlib1g-dev libpcre2-dev
     libcpp-httplib-dev libzip-dev epubcheck libqt6sql6-sqlite
+    xvfb xdotool imagemagick
 )
 
 missing=()
