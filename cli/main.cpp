@@ -62,8 +62,10 @@ const char kDescription[] =
     "write with the same options; the library's own last build is replaced without asking.\n"
     "--library lists the books (with --json as JSON), --forget removes one from the library.\n"
     "--check-updates fetches only the contents page of every book in the library and prints\n"
-    "how many new chapters each has (with --json as JSON); --update --all updates every book\n"
-    "that has new chapters, one after another.\n"
+    "how many new chapters each has (with --json as JSON), one request at a time to a site and\n"
+    "sites side by side (each site's books in a process of their own); --update --all updates\n"
+    "every book that has new chapters, one after another. --site HOST keeps either to the books\n"
+    "of one site.\n"
     "A download without these options neither reads nor creates the library.\n"
     "\n"
     "--search TITLE (without CONTENTS_URL) searches every site whose section has\n"
@@ -95,8 +97,9 @@ struct Parsed {
     bool checkRules = false;
     QString checkedChapter; // --chapter
     bool json = false;
-    QString searchTitle; // --search
-    int pick = 0;        // --pick; 0 for none
+    QString searchTitle;              // --search
+    int pick = 0;                     // --pick; 0 for none
+    updatecheck::CheckOptions checks; // for --check-updates and --update --all
 };
 
 // Qt and the browser engine report their own start-up details (no display, no sandbox as root);
@@ -192,7 +195,11 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     const QCommandLineOption checkUpdates(u"check-updates"_s,
                                           u"Fetch only the contents page of every book in the "
                                           u"book library and print its new chapters."_s);
-    parser.addOptions({update, all, checkUpdates, listLibrary, forget});
+    const QCommandLineOption site(u"site"_s,
+                                  u"With --check-updates or --update --all: only the books of "
+                                  u"this site (its section's name, such as www.example.com)."_s,
+                                  u"HOST"_s);
+    parser.addOptions({update, all, checkUpdates, listLibrary, forget, site});
     const QCommandLineOption searchTitle(u"search"_s,
                                          u"Search every site with search rules for the book "
                                          u"TITLE and list what they found (with --check-rules: "
@@ -273,6 +280,10 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     if (commands > 1) {
         *exitCode = usageError(u"--check-rules, --update, --check-updates, --library and "
                                u"--forget exclude each other"_s);
+        return std::nullopt;
+    }
+    if (parser.isSet(site) && !parser.isSet(checkUpdates) && !parser.isSet(all)) {
+        *exitCode = usageError(u"--site goes with --check-updates or --update --all"_s);
         return std::nullopt;
     }
     if (parser.isSet(all) && !parser.isSet(update)) {
@@ -377,6 +388,15 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
                                                   : Command::Download;
     parsed.checkedChapter = parser.value(chapter);
     parsed.json = parser.isSet(json);
+    // Each host's check runs in a process of this program (named once the application object
+    // is made), with the options that shape its requests.
+    parsed.checks.site = parser.value(site);
+    parsed.checks.processArguments = {u"--settings"_s, iniModule::settingsFilePath()};
+    for (const QCommandLineOption *option : {&proxy, &retries, &delay}) {
+        if (parser.isSet(*option))
+            parsed.checks.processArguments +=
+                {u"--"_s + option->names().first(), parser.value(*option)};
+    }
     options.replace = parser.isSet(overwrite) ? ReplaceAnswer::Overwrite
                       : parser.isSet(keep)    ? ReplaceAnswer::Keep
                                               : ReplaceAnswer::Ask;
@@ -423,10 +443,10 @@ int updateBook(const TerminalOptions &options) {
 // --update --all: every book the check finds new chapters for, updated one after another, so
 // that no site is asked for more than an update of one book asks. The first failure's status,
 // after trying every book.
-int updateAll(TerminalOptions options) {
+int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
     const QString path = library::libraryPathFor(iniModule::settingsFilePath());
     QString error;
-    const auto checks = updatecheck::checkBooks(path, options.inputs, &error);
+    const auto checks = updatecheck::checkBooks(path, options.inputs, how, &error);
     if (!checks) {
         std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
         return 1;
@@ -477,6 +497,8 @@ int main(int argc, char *argv[]) {
     iniModule::prepareSettingsFile();
 
     TerminalOptions options = parsed->options;
+    updatecheck::CheckOptions checks = parsed->checks;
+    checks.program = QCoreApplication::applicationFilePath();
     if (!parsed->searchTitle.isEmpty() && parsed->command != Command::CheckRules) {
         QString picked;
         const auto status =
@@ -503,10 +525,10 @@ int main(int argc, char *argv[]) {
     case Command::Update:
         return updateBook(options);
     case Command::UpdateAll:
-        return updateAll(parsed->options);
+        return updateAll(parsed->options, checks);
     case Command::CheckUpdates:
         return updatecheck::printChecks(library::libraryPathFor(iniModule::settingsFilePath()),
-                                        parsed->options.inputs, parsed->json);
+                                        parsed->options.inputs, checks, parsed->json);
     case Command::ListLibrary:
         return librarycommands::listBooks(library::libraryPathFor(iniModule::settingsFilePath()),
                                           parsed->json);

@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -23,15 +24,26 @@ struct BookCheck {
     QString firstNewUrl;
 };
 
-// Checks every book of the library at libraryPath, the books of one host one after another and
-// the hosts one after another; base gives the options of the jobs. A book whose site fails is
-// reported as such and the others go on. nullopt with the reason in *error when the library
-// cannot be read. Needs the application object, as a job's hidden browsers do.
+// How the checks reach the sites. The job is synchronous, one to a program, so hosts are
+// checked side by side by running this program once per host (--check-updates --json --site
+// HOST) with the options the user gave.
+struct CheckOptions {
+    QString site;                 // only this host's books; "" for every book
+    QStringList processArguments; // repeated to each host's process (settings, proxy, ...)
+    QString program;              // this program; "" checks every host in this process
+};
+
+// Checks the books of the library at libraryPath: the books of one host one after another,
+// hosts side by side (at most kHostsAtOnce); base gives the options of the jobs. A book whose
+// site fails is reported as such and the others go on. nullopt with the reason in *error when
+// the library cannot be read. Needs the application object, as a job's hidden browsers do.
+inline constexpr int kHostsAtOnce = 4;
 std::optional<QList<BookCheck>> checkBooks(const QString &libraryPath, const JobInputs &base,
-                                           QString *error);
+                                           const CheckOptions &how, QString *error);
 
 // --check-updates: the checks as lines or as JSON. The exit status: 0 unless the library
 // cannot be read.
-int printChecks(const QString &libraryPath, const JobInputs &base, bool json);
+int printChecks(const QString &libraryPath, const JobInputs &base, const CheckOptions &how,
+                bool json);
 
 } // namespace updatecheck

@@ -22,6 +22,9 @@
 
 #include <zip.h>
 
+#include <condition_variable>
+#include <mutex>
+
 using namespace Qt::StringLiterals;
 
 // What happens between the first update and the next.
@@ -248,10 +251,37 @@ private slots:
     // are asked for, no book is written, and the failing site's book is reported beside the
     // others.
     void checkUpdates() {
+        // The contents pages of the two live sites wait, once armed, until both sites have been
+        // asked: checked one host after another, the first would wait out the limit.
+        struct Meeting {
+            std::mutex lock;
+            std::condition_variable met;
+            QSet<int> hosts;
+            bool armed = false;
+            bool missed = false;
+        } meeting;
+        const auto meet = [&meeting](int host) {
+            return [&meeting, host] {
+                std::unique_lock lock(meeting.lock);
+                if (!meeting.armed)
+                    return;
+                meeting.hosts.insert(host);
+                meeting.met.notify_all();
+                if (!meeting.met.wait_for(lock, std::chrono::seconds(10),
+                                          [&] { return meeting.hosts.size() == 2; }))
+                    meeting.missed = true;
+            };
+        };
         support::LoopbackSite site;
-        support::serveBook(site, u"a"_s, u"甲书"_s, support::chapterTexts(5));
-        support::serveBook(site, u"b"_s, u"乙书"_s, support::chapterTexts(2));
+        support::serveBook(site, u"a"_s, u"甲书"_s, support::chapterTexts(5), {},
+                           {.beforeAnswer = meet(1)});
+        support::serveBook(site, u"b"_s, u"乙书"_s, support::chapterTexts(2), {},
+                           {.beforeAnswer = meet(1)});
         QVERIFY(site.start());
+        support::LoopbackSite other;
+        support::serveBook(other, u"d"_s, u"丁书"_s, support::chapterTexts(2), {},
+                           {.beforeAnswer = meet(2)});
+        QVERIFY(other.start());
         auto down = std::make_unique<support::LoopbackSite>();
         support::serveBook(*down, u"c"_s, u"丙书"_s, support::chapterTexts(2));
         QVERIFY(down->start());
@@ -259,10 +289,12 @@ private slots:
         const QString settings = dir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(
             settings, support::bookRules(u"127.0.0.1:%1"_s.arg(site.port())) + "\r\n" +
-                          support::bookRules(u"127.0.0.1:%1"_s.arg(down->port()))));
+                          support::bookRules(u"127.0.0.1:%1"_s.arg(down->port())) + "\r\n" +
+                          support::bookRules(u"127.0.0.1:%1"_s.arg(other.port()))));
         const QString shelf = dir.filePath(u"shelf"_s);
         QVERIFY(QDir().mkpath(shelf));
-        const QStringList books{site.url(u"/a/"_s), site.url(u"/b/"_s), down->url(u"/c/"_s)};
+        const QStringList books{site.url(u"/a/"_s), site.url(u"/b/"_s), down->url(u"/c/"_s),
+                                other.url(u"/d/"_s)};
         // The first book is kept up to its third chapter: the site has two more.
         QCOMPARE(support::runCli({u"--settings"_s, settings, u"--update"_s, u"--to"_s,
                                   site.url(u"/a/3.html"_s), books.at(0)},
@@ -278,6 +310,7 @@ private slots:
         down.reset();
 
         const qsizetype from = site.clientRequests().size();
+        meeting.armed = true;
         QMap<QString, QByteArray> before;
         for (const QFileInfo &file : QDir(shelf).entryInfoList(QDir::Files))
             before.insert(file.fileName(), support::readBytes(file.filePath()));
@@ -292,18 +325,21 @@ private slots:
         }
         asked.sort();
         QCOMPARE(asked, (QStringList{u"/a/"_s, u"/b/"_s}));
+        QVERIFY(!meeting.missed);
+        QCOMPARE(meeting.hosts.size(), 2);
 
         QHash<QString, QJsonObject> found;
         const QJsonArray list = QJsonDocument::fromJson(checked.out.toUtf8())[u"books"_s].toArray();
         for (const QJsonValue &book : list)
             found.insert(book[u"contentsUrl"_s].toString(), book.toObject());
-        QCOMPARE(found.size(), 3);
+        QCOMPARE(found.size(), 4);
         QCOMPARE(found[books.at(0)][u"newChapters"_s].toInt(), 2);
         QCOMPARE(found[books.at(0)][u"firstNewChapter"_s].toString(), u"第4章"_s);
         QCOMPARE(found[books.at(1)][u"newChapters"_s].toInt(), 0);
         QVERIFY(found[books.at(1)][u"firstNewChapter"_s].isNull());
         QCOMPARE(found[books.at(2)][u"ok"_s].toBool(true), false);
         QVERIFY(!found[books.at(2)][u"error"_s].toString().isEmpty());
+        QCOMPARE(found[books.at(3)][u"newChapters"_s].toInt(), 0);
 
         // --update --all updates the one book with new chapters, reports the one it could not
         // check, and leaves the third alone.
@@ -312,7 +348,7 @@ private slots:
                                          {.shelf = shelf});
         QCOMPARE(all.exitCode, 1);
         QVERIFY2(all.out.contains(u"甲书"_s) && all.out.contains(u"丙书"_s) &&
-                     !all.out.contains(u"乙书"_s),
+                     !all.out.contains(u"乙书"_s) && !all.out.contains(u"丁书"_s),
                  qPrintable(all.out));
         asked.clear();
         for (const auto &request : site.clientRequests(beforeAll)) {

@@ -73,6 +73,8 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
     m_server->Get(path.toStdString(), [this, page, served](const httplib::Request &req,
                                                            httplib::Response &res) {
         const Answering answering(m_active, m_maxActive);
+        if (page.beforeAnswer)
+            page.beforeAnswer();
         if (page.delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(page.delayMs));
         if (++*served <= page.failFirst) {
@@ -198,8 +200,9 @@ QStringList chapterTexts(int chapters) {
 }
 
 void serveBook(LoopbackSite &site, const QString &folder, const QString &title,
-               const QStringList &texts, const std::function<Page(int)> &page) {
-    site.serve(u"/%1/"_s.arg(folder), {.body = contentsPage(title, int(texts.size()))});
+               const QStringList &texts, const std::function<Page(int)> &page, Page contents) {
+    contents.body = contentsPage(title, int(texts.size()));
+    site.serve(u"/%1/"_s.arg(folder), contents);
     for (int c = 1; c <= texts.size(); ++c) {
         Page served = page ? page(c) : Page{};
         if (served.body.isEmpty())

@@ -32,8 +32,9 @@ struct Page {
     int delayMs = 0;                // wait this long before answering
     int failFirst = 0;              // the first this many requests are answered with failStatus
     int failStatus = 503;
-    QByteArray retryAfter = {}; // a Retry-After header on those answers
-    int trickleMs = 0;          // send the body a byte at a time, this long apart
+    QByteArray retryAfter = {};              // a Retry-After header on those answers
+    int trickleMs = 0;                       // send the body a byte at a time, this long apart
+    std::function<void()> beforeAnswer = {}; // runs first, on the site's thread
 };
 
 struct SeenRequest {
@@ -96,10 +97,11 @@ QByteArray contentsPage(const QString &title, int chapters, const QString &head 
 QByteArray chapterPage(const QString &text, const QString &next = {});
 // "第1章的正文。" … "第n章的正文。"
 QStringList chapterTexts(int chapters);
-// Serves a book at /folder/: its contents page, and chapter c at c.html with texts[c - 1], served
-// as page(c) says (a page without a body gets the chapter page).
+// Serves a book at /folder/: its contents page (served as contents says), and chapter c at c.html
+// with texts[c - 1], served as page(c) says (a page without a body gets the chapter page).
 void serveBook(LoopbackSite &site, const QString &folder, const QString &title,
-               const QStringList &texts, const std::function<Page(int)> &page = {});
+               const QStringList &texts, const std::function<Page(int)> &page = {},
+               Page contents = {});
 
 // The demo site's own rules as the section of host, GBK with CR LF line ends; each line of extra
 // ("key=value\r\n") replaces the key of that name or is added.
