@@ -18,6 +18,9 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 
+#include <memory>
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -252,6 +255,32 @@ std::optional<QString> HiddenBrowser::evaluate(const QString &script) {
 
 std::optional<QString> HiddenBrowser::documentCookie() {
     return evaluate(u"document.cookie"_s);
+}
+
+void HiddenBrowser::collectCookie(const QUrl &url,
+                                  std::function<void(const QString &cookie)> done) {
+    allow(true, RequestGuard::Policy::PublicOnly, url);
+    // The timer and the connection belong to the page: when the browser goes, so do they, and
+    // the script's answer, which may still come, finds done already taken.
+    auto pending = std::make_shared<std::function<void(const QString &)>>(std::move(done));
+    auto *limit = new QTimer(m_page);
+    limit->setSingleShot(true);
+    connect(m_page, &QObject::destroyed, limit, [pending] { *pending = nullptr; });
+    const auto answer = [pending](const QString &cookie) {
+        if (auto call = std::exchange(*pending, nullptr))
+            call(cookie);
+    };
+    connect(limit, &QTimer::timeout, m_page, [this, answer] {
+        m_page->triggerAction(QWebEnginePage::Stop);
+        answer(QString());
+    });
+    // As load() then documentCookie(): the cookie is read however the load ended.
+    connect(m_page, &QWebEnginePage::loadFinished, limit, [this, answer] {
+        m_page->runJavaScript(u"document.cookie"_s, QWebEngineScript::ApplicationWorld,
+                              [answer](const QVariant &value) { answer(value.toString()); });
+    });
+    m_page->load(url);
+    limit->start(m_loadLimit);
 }
 
 std::optional<QString> HiddenBrowser::buildPage(const QString &html, const QUrl &origin) {

@@ -13,6 +13,7 @@
 #include <QWebEngineCertificateError>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class QWebEnginePage;
@@ -38,6 +39,12 @@ public:
 
     // The document's cookie string; nullopt when the page does not answer.
     std::optional<QString> documentCookie();
+
+    // load() and documentCookie() without waiting, so that several browsers can collect their
+    // pages' cookies side by side: done gets the cookie ("" when the page gave none or did not
+    // answer within the limit) once, from the event loop. For a browser that serves this one
+    // load and is then deleted; deleted earlier, it never calls done.
+    void collectCookie(const QUrl &url, std::function<void(const QString &cookie)> done);
 
     // Writes html into an empty document, as a page script would with document.write, waits
     // until it has been built, and returns the document's HTML; nullopt on failure. The page's

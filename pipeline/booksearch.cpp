@@ -19,7 +19,8 @@ struct BookSearch::Site {
     search::SearchRequest request;
     QString host; // of the search page, port included: one request at a time goes there
     State state = State::Waiting;
-    int requestId = -1; // in the client, while the request runs
+    int requestId = -1;              // in the client, while the request runs
+    QPointer<HiddenBrowser> browser; // the cookie step's, while it runs
     SitePage page;
     QList<SearchResult> results;
     std::optional<QString> failure;
@@ -45,7 +46,17 @@ bool BookSearch::running() const {
 
 void BookSearch::cancel() {
     ++m_generation;
+    if (m_run) {
+        for (Site &site : m_run->sites)
+            dropBrowser(site);
+    }
     m_run.reset();
+}
+
+void BookSearch::dropBrowser(Site &site) {
+    if (site.browser)
+        site.browser->deleteLater();
+    site.browser = nullptr;
 }
 
 QList<BookSearch::SitePage> BookSearch::pages() const {
@@ -92,13 +103,11 @@ void BookSearch::start(const QString &title, const QStringList &sections) {
 }
 
 void BookSearch::pump() {
-    if (!m_run || m_pumping)
+    if (!m_run)
         return;
-    m_pumping = true;
-    const QPointer<BookSearch> alive(this);
+    auto &sites = m_run->sites;
     // Each turn starts one site; there are finitely many, and each starts once.
-    while (m_run) {
-        auto &sites = m_run->sites;
+    while (true) {
         const auto busy = std::count_if(sites.cbegin(), sites.cend(), [](const Site &site) {
             return site.state == Site::State::Busy;
         });
@@ -111,41 +120,39 @@ void BookSearch::pump() {
         if (busy >= kMaxSites || next == sites.end())
             break;
         const qsizetype index = next - sites.begin();
-        const int generation = m_generation;
         next->state = Site::State::Busy;
         // The cookie step, as a job's: a hidden browser opens the search page and the cookie it
-        // earns goes with the request. The browser lets events run meanwhile, so other sites'
-        // answers arrive, and the search may be given up or started again.
-        const QString cookiePage = next->request.url;
-        QString cookie;
-        {
-            HiddenBrowser browser(nullptr, HiddenBrowser::Layout::Skipped, m_siteLimit / 4);
-            browser.load(QUrl(cookiePage));
-            cookie = browser.documentCookie().value_or(QString());
-        }
-        if (!alive)
-            return;
-        if (generation != m_generation || !m_run)
-            continue;
-        Site &site = m_run->sites[size_t(index)];
-        if (site.state != Site::State::Busy)
-            continue;
-        if (pipeline::cookieGoesTo(cookiePage, site.request.url))
-            site.page.cookie = cookie;
-        // The search page is the requests' origin: when it is public, no connection may reach
-        // this machine or a private network, redirects included.
-        m_run->client.setOrigin(site.request.url);
-        site.requestId = m_run->client.start(site.request.url, site.page.cookie, site.request.form);
-        if (site.requestId < 0) {
-            fail(site, u"无法创建网络连接"_s);
-            continue;
-        }
-        m_run->client.kick();
+        // earns goes with the request. Each site has a browser of its own, so that the steps
+        // run side by side; the step has a quarter of the site's bound, which runs from here.
+        next->browser = new HiddenBrowser(this, HiddenBrowser::Layout::Skipped, m_siteLimit / 4);
+        next->browser->collectCookie(QUrl(next->request.url), [this, generation = m_generation,
+                                                               index](const QString &cookie) {
+            if (generation == m_generation && m_run)
+                sendRequest(index, cookie);
+        });
         QTimer::singleShot(m_siteLimit, this,
-                           [this, generation, index] { expire(generation, index); });
+                           [this, generation = m_generation, index] { expire(generation, index); });
     }
-    m_pumping = false;
     finishIfDone();
+}
+
+void BookSearch::sendRequest(qsizetype index, const QString &cookie) {
+    Site &site = m_run->sites[size_t(index)];
+    dropBrowser(site);
+    if (site.state != Site::State::Busy)
+        return;
+    if (pipeline::cookieGoesTo(site.request.url, site.request.url))
+        site.page.cookie = cookie;
+    // The search page is the requests' origin: when it is public, no connection may reach
+    // this machine or a private network, redirects included.
+    m_run->client.setOrigin(site.request.url);
+    site.requestId = m_run->client.start(site.request.url, site.page.cookie, site.request.form);
+    if (site.requestId < 0) {
+        fail(site, u"无法创建网络连接"_s);
+        pump();
+        return;
+    }
+    m_run->client.kick();
 }
 
 void BookSearch::ended(int request, HttpResult result) {
@@ -183,6 +190,7 @@ void BookSearch::expire(int generation, qsizetype index) {
     Site &site = m_run->sites[size_t(index)];
     if (site.state != Site::State::Busy)
         return;
+    dropBrowser(site);
     if (site.requestId >= 0)
         m_run->client.abandon(site.requestId);
     const double seconds = double(m_siteLimit.count()) / 1000;

@@ -13,9 +13,8 @@
 class BookSearch : public QObject {
     Q_OBJECT
 public:
-    // The longest one site's answer may take. The cookie step before it has a quarter as long
-    // (the hidden browser's load limit): the steps run one at a time, and a site that never
-    // answers must not hold the others up for long.
+    // The longest one site may take, its cookie step and its answer together. The cookie step
+    // has a quarter of it (the hidden browser's load limit).
     static constexpr std::chrono::milliseconds kSiteLimit{20000};
     // Requests in flight at once; one host never has more than one.
     static constexpr int kMaxSites = 8;
@@ -27,7 +26,7 @@ public:
     // Starts searching for title on every site with searchUrl and tagSearch (or on the sections
     // named, as the rule checker does) and returns at once; finished follows, also when there is
     // no site to search. A search still running is given up first. A BookSearch that may be
-    // running is deleted with deleteLater, as the cookie step lets events run.
+    // running is deleted with deleteLater, as it may be answering a signal of its own.
     void start(const QString &title, const QStringList &sections = {});
     // Gives the running search up; its finished never comes.
     void cancel();
@@ -55,8 +54,11 @@ signals:
 private:
     struct Run;
     struct Site;
-    // Starts what may start now; the cookie steps run here one at a time.
+    // Starts the cookie steps of the sites that may start now.
     void pump();
+    // The site's request, once its cookie step has given cookie.
+    void sendRequest(qsizetype index, const QString &cookie);
+    void dropBrowser(Site &site);
     void ended(int request, HttpResult result);
     void expire(int generation, qsizetype site);
     void fail(Site &site, const QString &reason);
@@ -65,5 +67,4 @@ private:
     std::unique_ptr<Run> m_run;
     std::chrono::milliseconds m_siteLimit;
     int m_generation = 0;
-    bool m_pumping = false;
 };
