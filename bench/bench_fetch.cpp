@@ -8,6 +8,7 @@
 #include "bench/benchutil.h"
 #include "browser/hiddenbrowser.h"
 #include "browser/webengine.h"
+#include "cli/quietview.h"
 #include "demo/demosite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
@@ -63,16 +64,10 @@ bool benchAnalysis() {
 }
 
 // A front end that lets events run as the terminal does: a few times a second.
-class BenchView : public JobView {
+class BenchView : public QuietView {
 public:
-    JobInputs jobInputs() const override { return {}; }
-    void setStatus(const QString &) override {}
-    void showSpeed(double) override {}
-    void setPageProgress(double) override {}
-    void setBookProgress(double) override {}
-    bool stopRequested() const override { return false; }
-    bool confirmReplace(const QString &) override { return false; }
-    void showRunning(bool) override {}
+    BenchView()
+        : QuietView({}) {}
     void processEvents() override {
         if (m_since.isValid() && m_since.elapsed() < 50)
             return;

@@ -101,6 +101,37 @@ public:
     }
 };
 
+// A view that passes every call on to another: a view that takes over a call or two (the
+// replace question, the writer's failure) derives from it and overrides only those.
+class ForwardingView : public JobView {
+public:
+    explicit ForwardingView(JobView &view)
+        : m_view(view) {}
+    JobInputs jobInputs() const override { return m_view.jobInputs(); }
+    void setStatus(const QString &text) override { m_view.setStatus(text); }
+    void showSpeed(double speed) override { m_view.showSpeed(speed); }
+    void setPageProgress(double fraction) override { m_view.setPageProgress(fraction); }
+    void setBookProgress(double fraction) override { m_view.setBookProgress(fraction); }
+    bool stopRequested() const override { return m_view.stopRequested(); }
+    bool confirmReplace(const QString &path) override { return m_view.confirmReplace(path); }
+    void processEvents() override { m_view.processEvents(); }
+    void showRunning(bool running) override { m_view.showRunning(running); }
+    void showChapterProgress(int begun, int total) override {
+        m_view.showChapterProgress(begun, total);
+    }
+    void noteFailure(const QString &reason) override { m_view.noteFailure(reason); }
+    void showReport(const JobReport &report) override { m_view.showReport(report); }
+    void showTransfers(int inFlight, int retries) override {
+        m_view.showTransfers(inFlight, retries);
+    }
+    void noteRetry(const QString &url, int attempt, const QString &reason) override {
+        m_view.noteRetry(url, attempt, reason);
+    }
+
+private:
+    JobView &m_view;
+};
+
 namespace pipeline {
 
 // The status line's words for a transfer speed: "传输速度：" and the speed in KB a second with

@@ -143,25 +143,12 @@ namespace {
 
 // The view a book is written through: the writer's failure is kept instead of shown, so that it
 // fails the job as its reason; everything else goes to the job's view.
-class WriteView : public JobView {
+class WriteView : public ForwardingView {
 public:
-    explicit WriteView(JobView &view)
-        : m_view(view) {}
-    JobInputs jobInputs() const override { return m_view.jobInputs(); }
-    void setStatus(const QString &text) override { m_view.setStatus(text); }
-    void showSpeed(double speed) override { m_view.showSpeed(speed); }
-    void setPageProgress(double fraction) override { m_view.setPageProgress(fraction); }
-    void setBookProgress(double fraction) override { m_view.setBookProgress(fraction); }
-    bool stopRequested() const override { return m_view.stopRequested(); }
-    bool confirmReplace(const QString &path) override { return m_view.confirmReplace(path); }
-    void processEvents() override { m_view.processEvents(); }
-    void showRunning(bool running) override { m_view.showRunning(running); }
+    using ForwardingView::ForwardingView;
     void noteFailure(const QString &reason) override { failure = reason; }
 
     std::optional<QString> failure;
-
-private:
-    JobView &m_view;
 };
 
 } // namespace

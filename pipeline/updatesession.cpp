@@ -42,32 +42,23 @@ QString fileSha256(const QString &path) {
 // The view the updated book is written through: the library's own last build is replaced
 // without a question, the writer's failure is kept as the job's reason, and a declined
 // replacement is remembered, since then there is no new build to record.
-class BuildView : public JobView {
+class BuildView : public ForwardingView {
 public:
     BuildView(JobView &view, bool ownFile)
-        : m_view(view)
+        : ForwardingView(view)
         , m_ownFile(ownFile) {}
-    JobInputs jobInputs() const override { return m_view.jobInputs(); }
-    void setStatus(const QString &text) override { m_view.setStatus(text); }
-    void showSpeed(double speed) override { m_view.showSpeed(speed); }
-    void setPageProgress(double fraction) override { m_view.setPageProgress(fraction); }
-    void setBookProgress(double fraction) override { m_view.setBookProgress(fraction); }
-    bool stopRequested() const override { return m_view.stopRequested(); }
     bool confirmReplace(const QString &path) override {
         if (m_ownFile)
             return true;
-        declined = !m_view.confirmReplace(path);
+        declined = !ForwardingView::confirmReplace(path);
         return !declined;
     }
-    void processEvents() override { m_view.processEvents(); }
-    void showRunning(bool running) override { m_view.showRunning(running); }
     void noteFailure(const QString &reason) override { failure = reason; }
 
     std::optional<QString> failure;
     bool declined = false;
 
 private:
-    JobView &m_view;
     bool m_ownFile;
 };
 
