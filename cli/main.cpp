@@ -26,6 +26,8 @@
 #include <cstdio>
 #include <limits>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -404,6 +406,15 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     return parsed;
 }
 
+// Ends the program after a job: its book is committed, its library closed and its report
+// printed, and the browsers' profiles are off the record. What is left, taking the objects and
+// the web engine down in order, costs the user a tenth of a second and changes nothing on disk.
+[[noreturn]] void endAfterJob(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(status);
+}
+
 int exitStatus(const Pipeline &pipeline, std::optional<EndState> ended) {
     if (!ended)
         return kExitNoRules;
@@ -524,9 +535,9 @@ int main(int argc, char *argv[]) {
     case Command::Search:
         return 0;
     case Command::Update:
-        return updateBook(options);
+        endAfterJob(updateBook(options));
     case Command::UpdateAll:
-        return updateAll(parsed->options, checks);
+        endAfterJob(updateAll(parsed->options, checks));
     case Command::CheckUpdates:
         return updatecheck::printChecks(library::libraryPathFor(iniModule::settingsFilePath()),
                                         parsed->options.inputs, checks, parsed->json);
@@ -543,5 +554,5 @@ int main(int argc, char *argv[]) {
     TerminalView view(options);
     TerminalView::catchInterrupt();
     Pipeline pipeline(view);
-    return exitStatus(pipeline, pipeline.download());
+    endAfterJob(exitStatus(pipeline, pipeline.download()));
 }

@@ -64,7 +64,9 @@ public:
     bool holds(int) const override { return true; }
     std::optional<QStringList> captures(int, QString *) override { return std::nullopt; }
     bool chapterFetched(int, const QStringList &, QString *) override { return false; }
-    bool writeBook(const QString &, const book::BookOutline &, QString *) override { return false; }
+    bool writeBook(const QString &, const book::BookOutline &, qsizetype *, QString *) override {
+        return false;
+    }
 
     bool analysed = false;
 

@@ -17,11 +17,14 @@ namespace pipeline {
 // file or folder of that name is replaced only when the user agrees (a read-only file included);
 // declining writes nothing and is not a failure. A failed write leaves the old file as it was.
 // False when the write failed (the reason goes to the view).
-// beforeReplace is passed on to the writer (book::writeBookFile).
+// beforeReplace is passed on to the writer (book::writeBookFile). *unencodable is set to the
+// characters of a text book that its encoding lacks, written as "?" (0 for an EPUB).
 bool writeBook(const QString &text, const book::BookOutline &outline, const JobInputs &inputs,
-               JobView &view, const book::BeforeReplace &beforeReplace = {});
+               JobView &view, qsizetype *unencodable,
+               const book::BeforeReplace &beforeReplace = {});
 
 // The same for a book that exists only as text (a plug-in's): an EPUB is made of its lines.
-bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view);
+bool writeBook(const QString &text, const QString &title, const JobInputs &inputs, JobView &view,
+               qsizetype *unencodable);
 
 } // namespace pipeline

@@ -7,7 +7,6 @@
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
 #include "settings/sitekeys.h"
-#include "text/charset.h"
 #include "text/typeset.h"
 
 using namespace Qt::StringLiterals;
@@ -253,14 +252,12 @@ void ChapterLoop::finishBook() {
     m_job.bookText = book::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
     m_outline.title = m_job.book.bookTitle;
     m_outline.author = m_job.book.bookAuthor;
-    if (m_job.inputs.format == BookFormat::Text)
-        m_job.report.unencodable = charset::unencodableCount(m_job.bookText, m_job.inputs.encoding);
     if (!m_store) {
         m_fetcher.writeBook(m_job.bookText, m_outline);
         return;
     }
     QString error;
-    if (!m_store->writeBook(m_job.bookText, m_outline, &error))
+    if (!m_store->writeBook(m_job.bookText, m_outline, &m_job.report.unencodable, &error))
         m_fetcher.fail(error);
 }
 

@@ -30,7 +30,8 @@ public:
     // The chapter at index has all its pages: their captures, in order, before any option
     // applied. False (reason in *error) fails the job.
     virtual bool chapterFetched(int chapter, const QStringList &captures, QString *error) = 0;
-    // Writes the finished book as a download would. False (reason in *error) fails the job.
+    // Writes the finished book as a download would, setting *unencodable as pipeline::writeBook
+    // does. False (reason in *error) fails the job.
     virtual bool writeBook(const QString &text, const book::BookOutline &outline,
-                           QString *error) = 0;
+                           qsizetype *unencodable, QString *error) = 0;
 };

@@ -155,13 +155,13 @@ public:
 
 void PageFetcher::writeBook(const QString &text, const book::BookOutline &outline) {
     WriteView view(m_view);
-    if (!pipeline::writeBook(text, outline, m_job.inputs, view))
+    if (!pipeline::writeBook(text, outline, m_job.inputs, view, &m_job.report.unencodable))
         fail(view.failure.value_or(QString()));
 }
 
 void PageFetcher::writeBook(const QString &text, const QString &title) {
     WriteView view(m_view);
-    if (!pipeline::writeBook(text, title, m_job.inputs, view))
+    if (!pipeline::writeBook(text, title, m_job.inputs, view, &m_job.report.unencodable))
         fail(view.failure.value_or(QString()));
 }
 

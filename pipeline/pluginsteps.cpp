@@ -3,7 +3,6 @@
 #include "pattern/combineurl.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
-#include "text/charset.h"
 
 #include <QVariant>
 
@@ -82,7 +81,5 @@ void PluginSteps::finishBook() {
     }
     m_job.book.bookTitle = *title;
     // By now the plug-in has replaced the page with the whole book.
-    if (m_job.inputs.format == BookFormat::Text)
-        m_job.report.unencodable = charset::unencodableCount(m_text, m_job.inputs.encoding);
     m_fetcher.writeBook(m_text, *title);
 }

@@ -125,7 +125,7 @@ bool UpdateSession::chapterFetched(int chapter, const QStringList &captures, QSt
 }
 
 bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outline,
-                              QString *error) {
+                              qsizetype *unencodable, QString *error) {
     const JobInputs &inputs = m_job->inputs;
     const bool epub = inputs.format == BookFormat::Epub;
     const QString path =
@@ -153,7 +153,7 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
         *why = m_library.lastError();
         return false;
     };
-    if (!pipeline::writeBook(text, outline, inputs, view, announce)) {
+    if (!pipeline::writeBook(text, outline, inputs, view, unencodable, announce)) {
         *error = view.failure.value_or(QString());
         return false;
     }

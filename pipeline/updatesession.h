@@ -22,7 +22,8 @@ public:
     bool holds(int chapter) const override { return m_taken.contains(chapter); }
     std::optional<QStringList> captures(int chapter, QString *error) override;
     bool chapterFetched(int chapter, const QStringList &captures, QString *error) override;
-    bool writeBook(const QString &text, const book::BookOutline &outline, QString *error) override;
+    bool writeBook(const QString &text, const book::BookOutline &outline, qsizetype *unencodable,
+                   QString *error) override;
 
     // Whether the job went through the chapter loop: a plug-in site's job does not, and is a
     // full download.

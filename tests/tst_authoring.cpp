@@ -284,6 +284,23 @@ private slots:
                  qPrintable(output));
     }
 
+    // The characters a text book's encoding lacks are counted in what is written (😀 twice, 𠀀
+    // once), and in a book the user keeps; an EPUB holds them all.
+    void unencodableCounted() {
+        for (const bool replace : {true, false}) {
+            m_view.report = {};
+            m_view.onEvents = [this, replace] { m_view.replaceAnswer = replace; };
+            QCOMPARE(download(u"/esc/"_s, BookFormat::Text, u"gbk"_s),
+                     std::optional(EndState::Success));
+            QCOMPARE(m_view.report.unencodable, 3);
+        }
+        m_view.onEvents = nullptr;
+        m_view.report = {};
+        QCOMPARE(download(u"/esc/"_s, BookFormat::Epub, u"gbk"_s),
+                 std::optional(EndState::Success));
+        QCOMPARE(m_view.report.unencodable, 0);
+    }
+
     // A check makes a download's requests: the same pages in the same order, each with the
     // browser's User-Agent and the cookie the site set.
     void checkRequestsAsDownload() {

@@ -209,13 +209,17 @@ qsizetype unencodableCount(const QString &text, const QString &name) {
     QStringEncoder encoder(codec->encoderName.constData(), QStringConverter::Flag::Stateless);
     if (!encoder.isValid())
         return 0;
+    return unencodableCount(text, name, encoder.encode(text));
+}
+
+qsizetype unencodableCount(const QString &text, const QString &name, const QByteArray &encoded) {
+    const auto codec = resolveLabel(name);
     // UTF-16 holds every character.
-    if (codec->byteOrderMark.size() == 2)
+    if (!codec || codec->byteOrderMark.size() == 2)
         return 0;
     // In the byte-wide encodings offered (GBK, Big5, UTF-8) the byte of "?" never stands inside
     // a longer character, so every "?" that the text did not hold is a stand-in.
-    const QByteArray bytes = encoder.encode(text);
-    return std::max<qsizetype>(0, bytes.count('?') - text.count(u'?'));
+    return std::max<qsizetype>(0, encoded.count('?') - text.count(u'?'));
 }
 
 std::optional<QString> readTextFile(const QString &name, const QString &path, QString *error) {

@@ -35,6 +35,10 @@ bool writeTextFile(const QString &text, const QString &name, const QString &path
 // "?"; 0 for an unknown name.
 qsizetype unencodableCount(const QString &text, const QString &name);
 
+// The same counted in encoded, text as encodeTextFile encoded it in the named encoding, so that
+// a book is not encoded twice.
+qsizetype unencodableCount(const QString &text, const QString &name, const QByteArray &encoded);
+
 // The whole file at path decoded by name (its byte-order mark skipped). nullopt, with a reason in
 // *error, on an unknown name or a file that cannot be read.
 std::optional<QString> readTextFile(const QString &name, const QString &path,

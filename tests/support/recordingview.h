@@ -26,6 +26,7 @@ public:
     QStringList replaceQuestions;
     QList<bool> running;
     QStringList failures;
+    JobReport report; // the last one shown
 
     JobInputs jobInputs() const override { return inputs; }
     void setStatus(const QString &text) override { statuses.append(text); }
@@ -43,6 +44,7 @@ public:
             stop = false;
     }
     void noteFailure(const QString &reason) override { failures.append(reason); }
+    void showReport(const JobReport &shown) override { report = shown; }
     void processEvents() override {
         QCoreApplication::processEvents();
         if (onEvents)
