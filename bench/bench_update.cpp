@@ -77,7 +77,7 @@ public:
             response.status = 404;
             return;
         }
-        response.set_content(body.constData(), size_t(body.size()), "text/html; charset=gbk");
+        bench::answerWith(response, body, "text/html; charset=gbk");
     }
 
 private:

@@ -45,7 +45,7 @@ bool benchInflatingPages(const QString &cli, const QString &workDir) {
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     server.Get("/inflating/", [&](const httplib::Request &, httplib::Response &res) {
-        res.set_content(contents.constData(), size_t(contents.size()), "text/html; charset=utf-8");
+        answerWith(res, contents, "text/html; charset=utf-8");
     });
     server.Get(
         R"(/inflating/(\d+)\.html)", [&](const httplib::Request &req, httplib::Response &res) {

@@ -52,7 +52,7 @@ bool benchSlowSite(const QString &cli, const QString &workDir) {
             res.status = 404;
             return;
         }
-        res.set_content(page->constData(), size_t(page->size()), "text/html; charset=gbk");
+        answerWith(res, *page, "text/html; charset=gbk");
     });
     std::thread serving;
     const int port = bench::serveOnLoopback(server, serving);
