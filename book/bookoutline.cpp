@@ -40,8 +40,8 @@ QString bookPiece(const QString &typeset, const QString &volume, const QString &
     return piece;
 }
 
-QString bookText(const QString &title, const QString &author, const QString &body) {
-    return kIndent + title + kLineEnd + kIndent + author + body;
+QString bookHead(const QString &title, const QString &author) {
+    return kIndent + title + kLineEnd + kIndent + author;
 }
 
 BookOutline outlineOfText(const QString &text) {

@@ -31,8 +31,8 @@ struct BookOutline {
 QString bookPiece(const QString &typeset, const QString &volume, const QString &name,
                   bool firstPage);
 
-// The text file's head, the title and author lines, followed by the body.
-QString bookText(const QString &title, const QString &author, const QString &body);
+// The text file's head: the title and author lines, which the chapters follow.
+QString bookHead(const QString &title, const QString &author);
 
 // The outline of a book that exists only as text (a plug-in's): its first two lines are the
 // title and the author, every further line that is not blank a paragraph of one chapter.

@@ -1,6 +1,7 @@
 #include "library/booklibrary.h"
 
-#include <QCryptographicHash>
+#include "library/sha256.h"
+
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -111,6 +112,8 @@ BookLibrary::BookLibrary()
     : m_connection(u"kestrelon-library-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
 
 BookLibrary::~BookLibrary() {
+    // A statement must go before its connection.
+    m_capturesQuery.reset();
     if (QSqlDatabase::contains(m_connection)) {
         QSqlDatabase::database(m_connection, false).close();
         QSqlDatabase::removeDatabase(m_connection);
@@ -136,6 +139,7 @@ bool BookLibrary::open(const QString &path, bool create, QString *error) {
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             return failOpen(u"无法建立文件夹"_s);
     }
+    m_capturesQuery.reset();
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connection);
     db.setDatabaseName(path);
     db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
@@ -246,16 +250,23 @@ std::optional<QSet<QString>> BookLibrary::heldAddresses(qint64 bookId) {
 }
 
 std::optional<QStringList> BookLibrary::captures(qint64 bookId, const QString &address) {
-    QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.setForwardOnly(true);
-    query.prepare(u"SELECT captures FROM chapters WHERE book_id = ? AND address = ?"_s);
-    query.addBindValue(bookId);
-    query.addBindValue(address);
+    // A rebuild asks for every chapter of a book: the statement is prepared once.
+    if (!m_capturesQuery) {
+        m_capturesQuery = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection));
+        m_capturesQuery->setForwardOnly(true);
+        m_capturesQuery->prepare(
+            u"SELECT captures FROM chapters WHERE book_id = ? AND address = ?"_s);
+    }
+    QSqlQuery &query = *m_capturesQuery;
+    query.bindValue(0, bookId);
+    query.bindValue(1, address);
     if (!query.exec() || !query.next()) {
         fail(u"读取"_s, query.lastError().text());
         return std::nullopt;
     }
-    const auto found = unpackCaptures(query.value(0).toByteArray());
+    const QByteArray stored = query.value(0).toByteArray();
+    query.finish();
+    const auto found = unpackCaptures(stored);
     if (!found)
         fail(u"读取"_s, u"章节数据损坏：%1"_s.arg(address));
     return found;
@@ -275,8 +286,7 @@ bool BookLibrary::storeChapter(qint64 bookId, const ChapterRecord &chapter) {
     query.addBindValue(notNull(chapter.name));
     query.addBindValue(notNull(chapter.volume));
     query.addBindValue(qCompress(packed));
-    query.addBindValue(
-        QString::fromLatin1(QCryptographicHash::hash(packed, QCryptographicHash::Sha256).toHex()));
+    query.addBindValue(sha256Hex(packed));
     query.addBindValue(QDateTime::currentSecsSinceEpoch());
     if (!query.exec()) {
         const QString reason = query.lastError().text();

@@ -8,9 +8,11 @@
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 
 namespace library {
@@ -88,6 +90,7 @@ private:
 
     QString m_connection;
     QString m_error;
+    std::unique_ptr<QSqlQuery> m_capturesQuery;
 };
 
 } // namespace library

@@ -34,6 +34,9 @@ void ChapterLoop::contentsStep(const FetchedPage &page) {
         return;
     }
     m_job.rangeStart = m_job.book.chapterIndex;
+    // The book's head goes in first: the chapters are appended to it, which spares a copy of the
+    // whole book at its end.
+    m_job.bookText = book::bookHead(m_job.book.bookTitle, m_job.book.bookAuthor);
     m_pending.reset(); // what a job that failed or stopped left
     m_outline = book::BookOutline();
     m_fetchOrder.clear();
@@ -249,7 +252,6 @@ void ChapterLoop::failRule(const QString &key, const QString &rule,
 void ChapterLoop::finishBook() {
     if (!addPendingText())
         return;
-    m_job.bookText = book::bookText(m_job.book.bookTitle, m_job.book.bookAuthor, m_job.bookText);
     m_outline.title = m_job.book.bookTitle;
     m_outline.author = m_job.book.bookAuthor;
     if (!m_store) {

@@ -26,7 +26,7 @@ struct DownloadJob {
     EndState endState = EndState::Success;
     BookContents book;     // title, author line, chapter list and wanted range
     qint32 rangeStart = 0; // the first wanted chapter, for the book's progress bar
-    QString bookText;      // the body of the book file as far as it has been built
+    QString bookText;      // the book file as far as it has been built: its head, then chapters
     SiteRules rules;
     QString savedCookie; // sent with every request; replaced at the start of each job
     JobInputs inputs;    // the front end's addresses and options, as they were at the start

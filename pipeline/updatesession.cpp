@@ -1,12 +1,11 @@
 #include "pipeline/updatesession.h"
 
 #include "book/bookfile.h"
+#include "library/sha256.h"
 #include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
 
 using namespace Qt::StringLiterals;
@@ -27,17 +26,6 @@ QString buildOptionsText(const JobInputs &inputs) {
 } // namespace pipeline
 
 namespace {
-
-// "" when the file cannot be read.
-QString fileSha256(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file))
-        return {};
-    return QString::fromLatin1(hash.result().toHex());
-}
 
 // The view the updated book is written through: the library's own last build is replaced
 // without a question, the writer's failure is kept as the job's reason, and a declined
@@ -135,7 +123,7 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
     // or put there since is theirs.
     bool ownFile = false;
     if (m_record && existing.isFile() && !existing.isSymLink()) {
-        const QString sha = fileSha256(path);
+        const QString sha = library::fileSha256Hex(path);
         // A build killed after its file replaced the old one but before it was recorded leaves
         // its own file, which it had announced as pending.
         ownFile =
@@ -146,8 +134,7 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
     // The file written is exactly these bytes: their hash is the build's, with no read back.
     QString sha;
     const auto announce = [this, &path, &sha](const QByteArray &bytes, QString *why) {
-        sha = QString::fromLatin1(
-            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        sha = library::sha256Hex(bytes);
         if (m_library.recordPendingBuild(m_bookId, path, sha))
             return true;
         *why = m_library.lastError();

@@ -11,7 +11,7 @@ packages=(
     cmake ninja-build g++ clang pkg-config
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev qt6-svg-dev
     fonts-arphic-uming help2man lintian dpkg-dev
-    libcurl4-openssl-dev zlib1g-dev libpcre2-dev
+    libcurl4-openssl-dev libssl-dev zlib1g-dev libpcre2-dev
     libcpp-httplib-dev libzip-dev epubcheck libqt6sql6-sqlite
     xvfb xdotool imagemagick
 )

@@ -3,7 +3,9 @@
 
 #include "library/booklibrary.h"
 #include "library/librarypath.h"
+#include "library/sha256.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -22,6 +24,7 @@ private slots:
     void refused();
     void location_data();
     void location();
+    void digests();
 };
 
 void TestLibrary::roundTrip() {
@@ -123,6 +126,23 @@ void TestLibrary::location() {
     QFETCH(QString, settings);
     QFETCH(QString, expected);
     QCOMPARE(library::libraryPathFor(settings), expected);
+}
+
+// A book file's digest, read in pieces, is the digest of its bytes taken whole, which is the one
+// a build records; a file that cannot be read has none.
+void TestLibrary::digests() {
+    QByteArray bytes((3 << 20) + 5, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + i / 4099);
+    const QString expected =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    QCOMPARE(library::sha256Hex(bytes), expected);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(u"book.txt"_s));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    QCOMPARE(library::fileSha256Hex(file.fileName()), expected);
+    QCOMPARE(library::fileSha256Hex(dir.filePath(u"missing.txt"_s)), QString());
 }
 
 int main(int argc, char *argv[]) {

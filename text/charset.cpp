@@ -173,7 +173,13 @@ std::optional<QByteArray> encodeTextFile(const QString &text, const QString &nam
         setError(error, unknownNameReason(name));
         return std::nullopt;
     }
-    return codec->byteOrderMark + QByteArray(encoder.encode(text));
+    // A book runs to tens of megabytes: it is encoded straight behind the mark, never copied.
+    const QByteArray &mark = codec->byteOrderMark;
+    QByteArray bytes(mark.size() + encoder.requiredSpace(text.size()), Qt::Uninitialized);
+    std::copy(mark.cbegin(), mark.cend(), bytes.begin());
+    const char *end = encoder.appendToBuffer(bytes.data() + mark.size(), text);
+    bytes.truncate(end - bytes.constData());
+    return bytes;
 }
 
 bool writeTextFile(const QString &text, const QString &name, const QString &path, QString *error) {
