@@ -406,8 +406,8 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     return parsed;
 }
 
-// Ends the program after a job: its book is committed, its library closed and its report
-// printed, and the browsers' profiles are off the record. What is left, taking the objects and
+// Ends the program after a job: its book is committed and its report printed, a library it used
+// is closed, and the browsers' profiles are off the record. What is left, taking the objects and
 // the web engine down in order, costs the user a tenth of a second and changes nothing on disk.
 [[noreturn]] void endAfterJob(int status) {
     std::fflush(stdout);

@@ -209,13 +209,8 @@ bool writeTextFile(const QString &text, const QString &name, const QString &path
 }
 
 qsizetype unencodableCount(const QString &text, const QString &name) {
-    const auto codec = resolveLabel(name);
-    if (!codec)
-        return 0;
-    QStringEncoder encoder(codec->encoderName.constData(), QStringConverter::Flag::Stateless);
-    if (!encoder.isValid())
-        return 0;
-    return unencodableCount(text, name, encoder.encode(text));
+    const auto encoded = encodeTextFile(text, name);
+    return encoded ? unencodableCount(text, name, *encoded) : 0;
 }
 
 qsizetype unencodableCount(const QString &text, const QString &name, const QByteArray &encoded) {
