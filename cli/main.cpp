@@ -406,10 +406,11 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     return parsed;
 }
 
-// Ends the program after a job: its book is committed and its report printed, a library it used
-// is closed, and the browsers' profiles are off the record. What is left, taking the objects and
-// the web engine down in order, costs the user a tenth of a second and changes nothing on disk.
-[[noreturn]] void endAfterJob(int status) {
+// Ends the program once its command is done: a book is committed, a report printed, a library
+// closed, and the browsers' profiles are off the record. What is left, taking the objects and
+// the web engine down in order, costs a tenth of a second (in each process --check-updates
+// starts, too) and changes nothing on disk.
+[[noreturn]] void endProgram(int status) {
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(status);
@@ -487,6 +488,58 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
     return status;
 }
 
+// Runs the parsed command once the application object exists; its exit status.
+int runCommand(const Parsed &parsed) {
+    TerminalOptions options = parsed.options;
+    updatecheck::CheckOptions checks = parsed.checks;
+    checks.program = QCoreApplication::applicationFilePath();
+    if (!parsed.searchTitle.isEmpty() && parsed.command != Command::CheckRules) {
+        QString picked;
+        const auto status =
+            searchcommand::printSearch(parsed.searchTitle, parsed.json, parsed.pick, &picked);
+        if (status != searchcommand::Status::Found)
+            return status == searchcommand::Status::NoResults ? kExitNoResults : 1;
+        if (parsed.command == Command::Search)
+            return 0;
+        // The picked book is downloaded as if its address had been given.
+        std::printf(
+            "\n%s\n",
+            u"下载第 %1 个结果：%2"_s.arg(parsed.pick).arg(picked).toLocal8Bit().constData());
+        std::fflush(stdout);
+        options.inputs.contentsUrl = picked;
+    }
+
+    switch (parsed.command) {
+    case Command::CheckRules:
+        return rulecheck::printReport(
+            rulecheck::checkRules(options.inputs, parsed.checkedChapter, parsed.searchTitle),
+            parsed.json);
+    case Command::Search:
+        return 0;
+    case Command::Update:
+        return updateBook(options);
+    case Command::UpdateAll:
+        return updateAll(parsed.options, checks);
+    case Command::CheckUpdates:
+        return updatecheck::printChecks(library::libraryPathFor(iniModule::settingsFilePath()),
+                                        parsed.options.inputs, checks, parsed.json);
+    case Command::ListLibrary:
+        return librarycommands::listBooks(library::libraryPathFor(iniModule::settingsFilePath()),
+                                          parsed.json);
+    case Command::Forget:
+        return librarycommands::forgetBook(library::libraryPathFor(iniModule::settingsFilePath()),
+                                           parsed.options.inputs.contentsUrl);
+    case Command::Download:
+        break;
+    }
+
+    TerminalView view(options);
+    TerminalView::catchInterrupt();
+    Pipeline pipeline(view);
+    // The pipeline is left standing: the program ends with the job.
+    endProgram(exitStatus(pipeline, pipeline.download()));
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -508,51 +561,5 @@ int main(int argc, char *argv[]) {
     QGuiApplication app(argc, argv);
     iniModule::prepareSettingsFile();
 
-    TerminalOptions options = parsed->options;
-    updatecheck::CheckOptions checks = parsed->checks;
-    checks.program = QCoreApplication::applicationFilePath();
-    if (!parsed->searchTitle.isEmpty() && parsed->command != Command::CheckRules) {
-        QString picked;
-        const auto status =
-            searchcommand::printSearch(parsed->searchTitle, parsed->json, parsed->pick, &picked);
-        if (status != searchcommand::Status::Found)
-            return status == searchcommand::Status::NoResults ? kExitNoResults : 1;
-        if (parsed->command == Command::Search)
-            return 0;
-        // The picked book is downloaded as if its address had been given.
-        std::printf(
-            "\n%s\n",
-            u"下载第 %1 个结果：%2"_s.arg(parsed->pick).arg(picked).toLocal8Bit().constData());
-        std::fflush(stdout);
-        options.inputs.contentsUrl = picked;
-    }
-
-    switch (parsed->command) {
-    case Command::CheckRules:
-        return rulecheck::printReport(
-            rulecheck::checkRules(options.inputs, parsed->checkedChapter, parsed->searchTitle),
-            parsed->json);
-    case Command::Search:
-        return 0;
-    case Command::Update:
-        endAfterJob(updateBook(options));
-    case Command::UpdateAll:
-        endAfterJob(updateAll(parsed->options, checks));
-    case Command::CheckUpdates:
-        return updatecheck::printChecks(library::libraryPathFor(iniModule::settingsFilePath()),
-                                        parsed->options.inputs, checks, parsed->json);
-    case Command::ListLibrary:
-        return librarycommands::listBooks(library::libraryPathFor(iniModule::settingsFilePath()),
-                                          parsed->json);
-    case Command::Forget:
-        return librarycommands::forgetBook(library::libraryPathFor(iniModule::settingsFilePath()),
-                                           parsed->options.inputs.contentsUrl);
-    case Command::Download:
-        break;
-    }
-
-    TerminalView view(options);
-    TerminalView::catchInterrupt();
-    Pipeline pipeline(view);
-    endAfterJob(exitStatus(pipeline, pipeline.download()));
+    endProgram(runCommand(*parsed));
 }
