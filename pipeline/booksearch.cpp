@@ -2,7 +2,6 @@
 
 #include "browser/hiddenbrowser.h"
 #include "net/parallelclient.h"
-#include "pipeline/fetchpolicy.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -141,8 +140,7 @@ void BookSearch::sendRequest(qsizetype index, const QString &cookie) {
     dropBrowser(site);
     if (site.state != Site::State::Busy)
         return;
-    if (pipeline::cookieGoesTo(site.request.url, site.request.url))
-        site.page.cookie = cookie;
+    site.page.cookie = cookie;
     // The search page is the requests' origin: when it is public, no connection may reach
     // this machine or a private network, redirects included.
     m_run->client.setOrigin(site.request.url);

@@ -119,13 +119,13 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
     const QString path =
         book::bookFilePath(inputs.bookshelfFolder, outline.title, epub ? u".epub"_s : u".txt"_s);
     const QFileInfo existing(path);
-    // Only the very file the last build wrote goes without a question: a file the user edited
-    // or put there since is theirs.
+    // Only the very file the last build wrote goes without a question (a file the user edited or
+    // put there since is theirs), or the one a build killed between its file and its record had
+    // announced as pending. A file at neither path is not read.
     bool ownFile = false;
-    if (m_record && existing.isFile() && !existing.isSymLink()) {
+    const bool recorded = m_record && (m_record->bookPath == path || m_record->pendingPath == path);
+    if (recorded && existing.isFile() && !existing.isSymLink()) {
         const QString sha = library::fileSha256Hex(path);
-        // A build killed after its file replaced the old one but before it was recorded leaves
-        // its own file, which it had announced as pending.
         ownFile =
             !sha.isEmpty() && ((m_record->bookPath == path && sha == m_record->bookSha256) ||
                                (m_record->pendingPath == path && sha == m_record->pendingSha256));

@@ -183,6 +183,18 @@ QString peekSetting(const QString &section, const QString &key) {
     return content ? ProfileText(*content).value(section, key).value_or(QString()) : QString();
 }
 
+QStringList sectionsWithKey(const QString &key) {
+    const auto content = loadFile(settingsFilePath());
+    if (!content)
+        return {};
+    const ProfileText profile(*content);
+    QStringList sections = profile.sections();
+    sections.removeIf([&](const QString &section) {
+        return profile.value(section, key).value_or(QString()).isEmpty();
+    });
+    return sections;
+}
+
 bool writeSetting(const QString &section, const QString &key, const QString &value) {
     return writeSettingIn(settingsFilePath(), section, key, value);
 }

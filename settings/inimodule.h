@@ -4,6 +4,7 @@
 
 #include <QStandardPaths>
 #include <QString>
+#include <QStringList>
 
 namespace iniModule {
 
@@ -55,6 +56,8 @@ QString readSettingIn(const QString &path, const QString &section, const QString
 // The value of key in section as the file has it, "" when missing; nothing is written back.
 // For optional keys that a settings file should not grow.
 QString peekSetting(const QString &section, const QString &key);
+// The sections in which key has a value, in the file's order; nothing is written.
+QStringList sectionsWithKey(const QString &key);
 
 // Sets the value, creating file, section and key as needed. The file is rewritten through a
 // temporary file, so a failed write leaves it as it was. False when the write failed or the

@@ -98,6 +98,16 @@ QByteArray ProfileText::content() const {
     return m_lines.join();
 }
 
+QStringList ProfileText::sections() const {
+    QStringList names;
+    for (const QByteArray &line : m_lines) {
+        const auto name = headerName(line);
+        if (name && !names.contains(*name, Qt::CaseInsensitive))
+            names.append(*name);
+    }
+    return names;
+}
+
 qsizetype ProfileText::findSection(const QString &section) const {
     for (qsizetype i = 0; i < m_lines.size(); ++i) {
         const auto name = headerName(m_lines.at(i));

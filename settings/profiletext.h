@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -18,6 +19,8 @@ public:
     // The value of key in section, blanks around it and one pair of enclosing quotation marks
     // removed; nullopt when the section or the key is missing.
     std::optional<QString> value(const QString &section, const QString &key) const;
+    // The names of the sections, in the file's order, each once (the first spelling).
+    QStringList sections() const;
 
     void setValue(const QString &section, const QString &key, const QString &value);
     // Both return whether anything changed.

@@ -2,10 +2,6 @@
 
 #include "settings/inimodule.h"
 
-#include <QFile>
-#include <QRegularExpression>
-#include <QStringDecoder>
-
 using namespace Qt::StringLiterals;
 
 namespace siteKeys {
@@ -52,22 +48,7 @@ QString read(const QString &host, Key key) {
 }
 
 QStringList sectionsWith(Key key) {
-    QFile file(iniModule::settingsFilePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // Header lines are ASCII brackets around a name; the file is GBK, which GB18030 reads alike.
-    QStringDecoder decoder("GB18030");
-    const QString text = decoder.decode(file.readAll());
-    static const QRegularExpression header(u"^[ \\t]*\\[(.*)\\]"_s,
-                                           QRegularExpression::MultilineOption);
-    QStringList sections;
-    for (const QRegularExpressionMatch &match : header.globalMatch(text)) {
-        const QString section = match.captured(1).trimmed();
-        if (!sections.contains(section, Qt::CaseInsensitive) &&
-            !iniModule::peekSetting(section, name(key)).isEmpty())
-            sections.append(section);
-    }
-    return sections;
+    return iniModule::sectionsWithKey(name(key));
 }
 
 } // namespace siteKeys
