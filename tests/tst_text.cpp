@@ -6,7 +6,6 @@
 #include "text/charset.h"
 #include "text/typeset.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -85,7 +84,7 @@ private slots:
         QVERIFY(!readTextFile(u"gbk"_s, fresh, &error));
 
         QTemporaryDir locked;
-        const QString kept = QDir(locked.path()).filePath(u"kept.txt"_s);
+        const QString kept = locked.filePath(u"kept.txt"_s);
         QVERIFY(support::writeBytes(kept, "old book"));
         support::UnwritableFolder unwritable(locked.path());
         if (!unwritable.works())
