@@ -7,6 +7,7 @@
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
 #include "settings/sitekeys.h"
+#include "text/hugepages.h"
 #include "text/typeset.h"
 
 using namespace Qt::StringLiterals;
@@ -170,7 +171,11 @@ bool ChapterLoop::addPendingText() {
         m_fetcher.fail(u"隐藏浏览器无法转换章节文字"_s);
         return false;
     }
+    const qsizetype capacity = m_job.bookText.capacity();
     m_job.bookText += *piece;
+    if (m_job.bookText.capacity() != capacity)
+        memory::preferHugePages(m_job.bookText.constData(),
+                                m_job.bookText.capacity() * qsizetype(sizeof(QChar)));
     return true;
 }
 

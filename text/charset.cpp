@@ -1,6 +1,7 @@
 #include "text/charset.h"
 
 #include "text/charsetlabels.h"
+#include "text/hugepages.h"
 
 #include <algorithm>
 
@@ -176,6 +177,7 @@ std::optional<QByteArray> encodeTextFile(const QString &text, const QString &nam
     // A book runs to tens of megabytes: it is encoded straight behind the mark, never copied.
     const QByteArray &mark = codec->byteOrderMark;
     QByteArray bytes(mark.size() + encoder.requiredSpace(text.size()), Qt::Uninitialized);
+    memory::preferHugePages(bytes.constData(), bytes.size());
     std::copy(mark.cbegin(), mark.cend(), bytes.begin());
     const char *end = encoder.appendToBuffer(bytes.data() + mark.size(), text);
     bytes.truncate(end - bytes.constData());
