@@ -444,6 +444,7 @@ int updateBook(const TerminalOptions &options) {
     TerminalView::catchInterrupt();
     Pipeline pipeline(view);
     UpdateSession session(shelf, view);
+    session.readAhead(options.inputs.contentsUrl);
     const auto ended = pipeline.download(session);
     if (ended && !session.byChapters() && *ended == EndState::Success)
         std::printf("%s\n",

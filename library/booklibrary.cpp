@@ -106,10 +106,44 @@ constexpr char kBookColumns[] =
     " updated_at, checked_at, (SELECT count(*) FROM chapters WHERE book_id = books.id),"
     " pending_path, pending_sha256 FROM books";
 
+// A connection's name no other in the process has.
+QString uniqueConnection() {
+    return u"kestrelon-library-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 } // namespace
 
+QHash<QString, QStringList> readHeldChapters(const QString &path, const QString &contentsUrl) {
+    QHash<QString, QStringList> held;
+    if (!QFileInfo::exists(path))
+        return held;
+    const QString connection = uniqueConnection();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (db.open() &&
+            query.prepare(u"SELECT address, captures FROM chapters JOIN books ON books.id ="
+                          u" chapters.book_id WHERE books.contents_url = ?"_s)) {
+            query.addBindValue(contentsUrl);
+            if (query.exec()) {
+                while (query.next()) {
+                    if (auto captures = unpackCaptures(query.value(1).toByteArray()))
+                        held.insert(query.value(0).toString(), std::move(*captures));
+                }
+            }
+        }
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return held;
+}
+
 BookLibrary::BookLibrary()
-    : m_connection(u"kestrelon-library-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+    : m_connection(uniqueConnection()) {}
 
 BookLibrary::~BookLibrary() {
     // A statement must go before its connection.
@@ -140,6 +174,7 @@ bool BookLibrary::open(const QString &path, bool create, QString *error) {
             return failOpen(u"无法建立文件夹"_s);
     }
     m_capturesQuery.reset();
+    m_path = path;
     QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connection);
     db.setDatabaseName(path);
     db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);

@@ -46,6 +46,12 @@ struct ChapterRecord {
     QStringList captures;
 };
 
+// Every chapter's captures held for the book of contentsUrl in the library at path, by address,
+// read through a connection of its own, so that a thread of its own can read them while the job
+// starts. Empty when the library or the book holds none or cannot be read: BookLibrary::captures
+// then reads, and reports, chapter by chapter.
+QHash<QString, QStringList> readHeldChapters(const QString &path, const QString &contentsUrl);
+
 class BookLibrary {
 public:
     BookLibrary();
@@ -59,6 +65,8 @@ public:
 
     // Why the last call that returned a failure failed, in words for the user.
     QString lastError() const { return m_error; }
+    // The file open opened.
+    QString path() const { return m_path; }
 
     // The book of contentsUrl, when the library holds it.
     std::optional<BookRecord> book(const QString &contentsUrl);
@@ -89,6 +97,7 @@ private:
     bool fail(const QString &what, const QString &reason);
 
     QString m_connection;
+    QString m_path;
     QString m_error;
     std::unique_ptr<QSqlQuery> m_capturesQuery;
 };

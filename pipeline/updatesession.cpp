@@ -88,9 +88,25 @@ bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
     return true;
 }
 
+void UpdateSession::readAhead(const QString &contentsUrl) {
+    m_aheadUrl = contentsUrl;
+    m_readingAhead =
+        std::async(std::launch::async, library::readHeldChapters, m_library.path(), contentsUrl);
+}
+
 std::optional<QStringList> UpdateSession::captures(int chapter, QString *error) {
-    const auto found =
-        m_library.captures(m_bookId, m_job->book.chapters.chapterUrls.value(chapter));
+    if (m_readingAhead.valid())
+        m_ahead = m_readingAhead.get();
+    const QString address = m_job->book.chapters.chapterUrls.value(chapter);
+    if (m_aheadUrl == m_job->inputs.contentsUrl) {
+        if (const auto ahead = m_ahead.find(address); ahead != m_ahead.end()) {
+            QStringList captures = std::move(*ahead);
+            m_ahead.erase(ahead);
+            ++m_fromLibrary;
+            return captures;
+        }
+    }
+    const auto found = m_library.captures(m_bookId, address);
     if (!found) {
         *error = m_library.lastError();
         return std::nullopt;

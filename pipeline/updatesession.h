@@ -11,12 +11,19 @@
 #include <QHash>
 #include <QSet>
 
+#include <future>
+
 class JobView;
 struct JobInputs;
 
 class UpdateSession : public ChapterStore {
 public:
     UpdateSession(library::BookLibrary &library, JobView &view);
+
+    // Starts reading the chapters the library holds for the book at contentsUrl on a thread of
+    // its own: the job's start-up (the web engine, the cookie step) leaves the job's thread
+    // waiting meanwhile. The chapters read are taken from there instead of one query each.
+    void readAhead(const QString &contentsUrl);
 
     bool contentsAnalysed(const DownloadJob &job, QString *error) override;
     bool holds(int chapter) const override { return m_taken.contains(chapter); }
@@ -38,6 +45,9 @@ private:
     qint64 m_bookId = 0;
     std::optional<library::BookRecord> m_record; // as the library had it before this job
     QSet<int> m_taken;                           // chapters taken from the library
+    QString m_aheadUrl;
+    std::future<QHash<QString, QStringList>> m_readingAhead;
+    QHash<QString, QStringList> m_ahead; // read ahead, by address; each is taken once
     int m_fetched = 0;
     int m_fromLibrary = 0;
 };
