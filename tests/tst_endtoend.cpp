@@ -219,9 +219,34 @@ private slots:
 
 private:
     // Serves a book at /<name>/: contents page index.html, chapter c at c.html.
-    void serveBook(const QString &name, const QString &title, const QList<TestChapter> &chapters);
+    void serveBook(const QString &name, const QString &title, const QList<TestChapter> &chapters) {
+        QString contents = u"<html><body><h1>%1</h1><em>测试作者</em>\r\n"_s.arg(title);
+        for (int c = 0; c < chapters.size(); ++c) {
+            const TestChapter &chapter = chapters.at(c);
+            if (!chapter.volumeBefore.isEmpty())
+                contents += u"<h2>%1</h2>\r\n"_s.arg(chapter.volumeBefore);
+            contents += u"<li><a href=\"%1.html\">%2</a></li>\r\n"_s.arg(c + 1).arg(chapter.name);
+            if (!chapter.text.isNull())
+                m_site.serve(u"/%1/%2.html"_s.arg(name).arg(c + 1),
+                             {.body = support::gbk(u"<html><body>\r\n<div id=\"text\">%1</div>\r\n"
+                                                   u"</body></html>"_s.arg(chapter.text))});
+        }
+        m_site.serve(u"/%1/index.html"_s.arg(name),
+                     {.body = support::gbk(contents + u"</body></html>"_s), .gzip = true});
+    }
+
     // Runs the job as the user would set it up.
-    std::optional<EndState> download(const Job &job);
+    std::optional<EndState> download(const Job &job) {
+        const auto address = [&](const QString &file) {
+            return file.isEmpty() ? QString() : m_site.url(u"/%1/%2"_s.arg(job.book, file));
+        };
+        m_view.inputs.contentsUrl = address(u"index.html"_s);
+        m_view.inputs.firstChapterUrl = address(job.first);
+        m_view.inputs.lastChapterUrl = address(job.last);
+        m_view.inputs.smallChapters = job.smallChapters;
+        m_view.inputs.browserText = job.browserText;
+        return m_pipeline->download();
+    }
 
     support::LoopbackSite m_site;
     QTemporaryDir m_settingsDir;
@@ -230,35 +255,6 @@ private:
     std::unique_ptr<Pipeline> m_pipeline;
     qsizetype m_seenBefore = 0;
 };
-
-void TestEndToEnd::serveBook(const QString &name, const QString &title,
-                             const QList<TestChapter> &chapters) {
-    QString contents = u"<html><body><h1>%1</h1><em>测试作者</em>\r\n"_s.arg(title);
-    for (int c = 0; c < chapters.size(); ++c) {
-        const TestChapter &chapter = chapters.at(c);
-        if (!chapter.volumeBefore.isEmpty())
-            contents += u"<h2>%1</h2>\r\n"_s.arg(chapter.volumeBefore);
-        contents += u"<li><a href=\"%1.html\">%2</a></li>\r\n"_s.arg(c + 1).arg(chapter.name);
-        if (!chapter.text.isNull())
-            m_site.serve(u"/%1/%2.html"_s.arg(name).arg(c + 1),
-                         {.body = support::gbk(u"<html><body>\r\n<div id=\"text\">%1</div>\r\n"
-                                               u"</body></html>"_s.arg(chapter.text))});
-    }
-    m_site.serve(u"/%1/index.html"_s.arg(name),
-                 {.body = support::gbk(contents + u"</body></html>"_s), .gzip = true});
-}
-
-std::optional<EndState> TestEndToEnd::download(const Job &job) {
-    const auto address = [&](const QString &file) {
-        return file.isEmpty() ? QString() : m_site.url(u"/%1/%2"_s.arg(job.book, file));
-    };
-    m_view.inputs.contentsUrl = address(u"index.html"_s);
-    m_view.inputs.firstChapterUrl = address(job.first);
-    m_view.inputs.lastChapterUrl = address(job.last);
-    m_view.inputs.smallChapters = job.smallChapters;
-    m_view.inputs.browserText = job.browserText;
-    return m_pipeline->download();
-}
 
 QTEST_MAIN(TestEndToEnd)
 #include "tests/tst_endtoend.moc"
