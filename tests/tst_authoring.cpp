@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QTemporaryDir>
@@ -193,7 +194,9 @@ private slots:
         QStringList arguments{u"--check-rules"_s, u"--settings"_s, path, m_site.url(address)};
         if (rule.isEmpty() && address.startsWith(u"/book/"_s))
             arguments << u"--chapter"_s << m_site.url(address + u"3.html"_s);
+        const qsizetype from = m_site.clientRequests().size();
         const support::CliRun run = support::runCli(arguments);
+        const QStringList checked = requests(from);
         const support::CliRun json = support::runCli(arguments + QStringList{u"--json"_s});
         QTEST(run.exitCode, "exitCode");
         QCOMPARE(json.exitCode, run.exitCode);
@@ -221,6 +224,17 @@ private slots:
         third.chapters = {m_book.chapters.at(2)};
         const QStringList lines = demo::demoBookText(third).split(u"\r\n"_s).mid(3);
         QCOMPARE(report[u"chapter"_s][u"lines"_s].toVariant().toStringList(), lines);
+
+        // The check made a download's requests: the same pages in the same order, each with the
+        // browser's User-Agent and the cookie the site set.
+        const qsizetype downloadFrom = m_site.clientRequests().size();
+        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = arguments.last();
+        const auto ended = download(address, BookFormat::Text, u"gbk"_s);
+        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = QString();
+        QCOMPARE(ended, std::optional(EndState::Success));
+        QCOMPARE(requests(downloadFrom), checked);
+        QVERIFY(checked.size() > 2 && checked.first().contains(u"Mozilla"_s) &&
+                !checked.last().endsWith(u' '));
     }
 
     void epubBooks_data() {
@@ -248,23 +262,19 @@ private slots:
         QFETCH(QString, title);
         QCOMPARE(download(address, BookFormat::Text, encoding), std::optional(EndState::Success));
         QCOMPARE(download(address, BookFormat::Epub, encoding), std::optional(EndState::Success));
-        QStringDecoder decoder(encoding.toUtf8().constData());
-        const QString text =
-            decoder.decode(support::readBytes(m_shelf->filePath(title + u".txt"_s)));
+        const QString text = QStringDecoder(encoding.toUtf8().constData())
+                                 .decode(support::readBytes(m_shelf->filePath(title + u".txt"_s)));
         QStringList lines;
         for (const QString &line : text.split(u"\r\n"_s, Qt::SkipEmptyParts))
             lines.append(line.startsWith(u"\u3000\u3000"_s) ? line.mid(2) : line);
 
         const QString epub = m_shelf->filePath(title + u".epub"_s);
-        int error = 0;
-        zip_t *zip = zip_open(epub.toUtf8().constData(), ZIP_RDONLY, &error);
+        zip_t *zip = zip_open(epub.toUtf8().constData(), ZIP_RDONLY, nullptr);
         QVERIFY(zip);
-        const auto blocks = epubBlocks(zip);
-        const auto nav = navEntries(zip);
-        zip_close(zip);
+        const auto closeZip = qScopeGuard([zip] { zip_close(zip); });
         // Title page, volume and chapter headings and paragraphs, line for line as the text.
-        QCOMPARE(blocks, lines);
-        QTEST(nav, "nav");
+        QCOMPARE(epubBlocks(zip), lines);
+        QTEST(navEntries(zip), "nav");
 
         const QString epubcheck = QStandardPaths::findExecutable(u"epubcheck"_s);
         if (epubcheck.isEmpty())
@@ -287,52 +297,35 @@ private slots:
     // The characters a text book's encoding lacks are counted in what is written (😀 twice, 𠀀
     // once), and in a book the user keeps; an EPUB holds them all.
     void unencodableCounted() {
-        for (const bool replace : {true, false}) {
+        for (const auto &[format, replace, unencodable] :
+             {std::tuple(BookFormat::Text, true, 3), std::tuple(BookFormat::Text, false, 3),
+              std::tuple(BookFormat::Epub, true, 0)}) {
             m_view.report = {};
             m_view.onEvents = [this, replace] { m_view.replaceAnswer = replace; };
-            QCOMPARE(download(u"/esc/"_s, BookFormat::Text, u"gbk"_s),
-                     std::optional(EndState::Success));
-            QCOMPARE(m_view.report.unencodable, 3);
+            QCOMPARE(download(u"/esc/"_s, format, u"gbk"_s), std::optional(EndState::Success));
+            QCOMPARE(m_view.report.unencodable, unencodable);
         }
         m_view.onEvents = nullptr;
-        m_view.report = {};
-        QCOMPARE(download(u"/esc/"_s, BookFormat::Epub, u"gbk"_s),
-                 std::optional(EndState::Success));
-        QCOMPARE(m_view.report.unencodable, 0);
-    }
-
-    // A check makes a download's requests: the same pages in the same order, each with the
-    // browser's User-Agent and the cookie the site set.
-    void checkRequestsAsDownload() {
-        const QString book = QString::fromLatin1(demo::kDemoBookFolder);
-        const QString chapter = m_site.url(book + u"3.html"_s);
-        const QString path = m_dir.filePath(u"check.ini"_s);
-        QVERIFY(support::writeBytes(path, support::gbk(m_settings)));
-        const auto requests = [this](qsizetype from) {
-            QStringList seen;
-            for (const support::SeenRequest &request : m_site.clientRequests(from))
-                seen.append(request.path + u' ' + request.userAgent + u' ' + request.cookie);
-            return seen;
-        };
-        qsizetype from = m_site.clientRequests().size();
-        QCOMPARE(support::runCli({u"--check-rules"_s, u"--settings"_s, path, m_site.url(book),
-                                  u"--chapter"_s, chapter})
-                     .exitCode,
-                 0);
-        const QStringList checked = requests(from);
-        from = m_site.clientRequests().size();
-        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = chapter;
-        const auto ended = download(book, BookFormat::Text, u"gbk"_s);
-        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = QString();
-        QCOMPARE(ended, std::optional(EndState::Success));
-        QCOMPARE(checked, requests(from));
-        QVERIFY(checked.size() > 2 && checked.first().contains(u"Mozilla"_s) &&
-                !checked.last().endsWith(u' '));
     }
 
 private:
+    // What the site was asked for since from: each request's path, User-Agent and cookie.
+    QStringList requests(qsizetype from) const {
+        QStringList seen;
+        for (const support::SeenRequest &request : m_site.clientRequests(from))
+            seen.append(request.path + u' ' + request.userAgent + u' ' + request.cookie);
+        return seen;
+    }
+
     std::optional<EndState> download(const QString &address, BookFormat format,
-                                     const QString &encoding);
+                                     const QString &encoding) {
+        m_view.inputs.contentsUrl = m_site.url(address);
+        m_view.inputs.format = format;
+        m_view.inputs.encoding = encoding;
+        m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
+        m_view.replaceAnswer = true;
+        return m_pipeline->download();
+    }
 
     support::LoopbackSite m_site;
     demo::DemoBook m_book;
@@ -343,16 +336,6 @@ private:
     std::unique_ptr<Pipeline> m_pipeline;
     std::unique_ptr<QTemporaryDir> m_shelf;
 };
-
-std::optional<EndState> TestAuthoring::download(const QString &address, BookFormat format,
-                                                const QString &encoding) {
-    m_view.inputs.contentsUrl = m_site.url(address);
-    m_view.inputs.format = format;
-    m_view.inputs.encoding = encoding;
-    m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
-    m_view.replaceAnswer = true;
-    return m_pipeline->download();
-}
 
 QTEST_MAIN(TestAuthoring)
 #include "tests/tst_authoring.moc"
