@@ -46,19 +46,203 @@ public:
     static void initMain() { browser::prepareWebEngine(); }
 
 private slots:
-    void initTestCase();
-    void init();
-    void quorvelThread_data();
-    void quorvelThread();
-    void hostDrivesAThirdPartyPlugin_data();
-    void hostDrivesAThirdPartyPlugin();
-    void unusablePluginFailsTheJob_data();
-    void unusablePluginFailsTheJob();
+    void initTestCase() {
+        const auto serve = [this](const QString &path, const QString &html) {
+            m_site.serve(path, {.body = support::gbk(html)});
+        };
+        // The second page lies in a folder of its own and names the third relative to the contents
+        // page, where alone it is found. A CR LF inside 甲's first block becomes one line break.
+        serve(u"/forum/index.html"_s,
+              threadPage(post(u"甲"_s, u"甲一行。\r\n甲二行。"_s) + post(u"乙"_s, u"乙说好。"_s),
+                         u"sub/2.html"_s));
+        serve(u"/forum/sub/2.html"_s,
+              threadPage(post(u"甲"_s, u"短。"_s) + post(u"甲"_s, u"甲第三行，稍长一些。"_s) +
+                             post(u"乙"_s, u"乙：同意楼上。"_s),
+                         u"3.html"_s));
+        serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), QString()));
+        serve(u"/long/index.html"_s,
+              threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(513, u'长')),
+                         QString()));
+        // Authors whose names mean something in a rule.
+        serve(u"/paren/index.html"_s,
+              threadPage(post(u"丙(丁"_s, u"丙丁的长帖子。"_s) + post(u"丙"_s, u"丙的长帖子。"_s),
+                         QString(), u"丙(丁"_s));
+        serve(u"/bar/index.html"_s,
+              threadPage(post(u"戊|己"_s, u"戊己的长帖子。"_s) + post(u"己"_s, u"己的长帖子。"_s),
+                         QString(), u"戊|己"_s));
+        serve(u"/tally/index.html"_s, u"<b>A</b><a id=\"next\" href=\"p2.html\">"_s);
+        serve(u"/tally/p2.html"_s, u"<b>B</b><a id=\"next\" href=\"p3.html\">"_s);
+        serve(u"/tally/p3.html"_s, u"<b>C</b>"_s);
+        serve(u"/tally/single.html"_s, u"<b>S</b>"_s);
+        QVERIFY(m_site.start());
+        iniModule::setSettingsFileOverride(m_settingsDir.filePath(u"Kestrelon.ini"_s));
+        const QString outside = m_outside.filePath(u"Outside.so"_s);
+        const QString linked = pipeline::pluginLibraryPath(u"Linked"_s);
+        QVERIFY(QFile::copy(pipeline::pluginLibraryPath(u"Tally"_s), outside));
+        QFile::remove(linked);
+        QVERIFY(QFile::link(outside, linked));
+        m_pipeline = std::make_unique<Pipeline>(m_view);
+    }
+
+    void init() {
+        m_shelf = std::make_unique<QTemporaryDir>();
+        // The pipeline keeps its reference to m_view; only its contents change between tests.
+        m_view = support::RecordingView();
+        m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
+        m_seenBefore = m_site.clientRequests().size();
+    }
+
+    void quorvelThread_data() {
+        QTest::addColumn<QString>("thread");
+        QTest::addColumn<QString>("authorFilter");
+        QTest::addColumn<QString>("minimumLength");
+        QTest::addColumn<QString>("headAuthor");
+        QTest::addColumn<QString>("body");
+
+        const QString first = I + u"甲一行。"_s + N + I + u"甲二行。"_s;
+        const QString third = I + u"甲第三行，稍长一些。"_s;
+        const QString last = I + u"甲的最后一行。"_s;
+        const QString forum = u"/forum/index.html"_s;
+        QTest::newRow("* keeps everyone's, the head shows the thread's author")
+            << forum << u"*"_s << u"5"_s << u"甲"_s
+            << first + third + N + I + u"乙：同意楼上。"_s + last;
+        QTest::newRow("a named author")
+            << forum << u"乙"_s << u"3"_s << u"乙"_s << I + u"乙说好。"_s + I + u"乙：同意楼上。"_s;
+        QTest::newRow("0 keeps every block, <BR> becoming a line break")
+            << forum << QString() << u"0"_s << u"甲"_s
+            << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
+        QTest::newRow("exactly 10 characters is not more than 10")
+            << forum << QString() << u"10"_s << u"甲"_s << QString();
+        QTest::newRow("empty means 512: 513 characters kept, 511 not")
+            << u"/long/index.html"_s << QString() << QString() << u"甲"_s
+            << I + QString(513, u'长');
+        // A name read from the page is matched as it is written; one typed in is a pattern.
+        QTest::newRow("the author's name holds a parenthesis")
+            << u"/paren/index.html"_s << QString() << u"5"_s << u"丙(丁"_s
+            << I + u"丙丁的长帖子。"_s;
+        QTest::newRow("the author's name holds a bar")
+            << u"/bar/index.html"_s << QString() << u"5"_s << u"戊|己"_s << I + u"戊己的长帖子。"_s;
+        QTest::newRow("a typed name is a pattern")
+            << u"/paren/index.html"_s << u"丙\\(丁"_s << u"5"_s << u"丙\\(丁"_s
+            << I + u"丙丁的长帖子。"_s;
+    }
+
+    void quorvelThread() {
+        QFETCH(QString, thread);
+        QFETCH(QString, authorFilter);
+        QFETCH(QString, minimumLength);
+        QFETCH(QString, headAuthor);
+        QFETCH(QString, body);
+        QVERIFY(writeSection(
+            u"Quorvel"_s,
+            u"tagAuthor=<i>楼主：(.*?)</i>\r\ntagText=<b>替换</b><div "
+            u"class=\"t\">(.*?)</div>\r\ntagNext=<a class=\"n\" href=\"(.*?)\">\r\n"_s));
+        m_view.inputs.firstChapterUrl = authorFilter;
+        m_view.inputs.lastChapterUrl = minimumLength;
+        QCOMPARE(run(thread), EndState::Success);
+        const QString book = I + u"论坛之书"_s + N + I + u"作者："_s + headAuthor + N + N + body;
+        QCOMPARE(support::readBytes(m_shelf->filePath(u"论坛之书.txt"_s)), support::gbk(book));
+    }
+
+    void hostDrivesAThirdPartyPlugin_data() {
+        QTest::addColumn<QString>("contents");
+        QTest::addColumn<int>("stopAtPage"); // 0: no stop
+        QTest::addColumn<EndState>("endState");
+        QTest::addColumn<int>("pages");
+        QTest::addColumn<QString>("pageTexts"); // "" when no book is written
+        QTest::addColumn<QString>("title");     // Tally's title: the first range box
+        QTest::addColumn<QString>("file");
+
+        QTest::newRow("kind 0, then 1, relative links resolved against the contents page")
+            << u"/tally/index.html"_s << 0 << EndState::Success << 3 << u"0:A 1:B 1:C "_s
+            << u"计数"_s << u"计数.txt"_s;
+        // Given up on its way or seen once the page is handled: the job ends stopped either way.
+        QTest::newRow("a stop during page 2") << u"/tally/index.html"_s << 2 << EndState::Stopped
+                                              << 2 << QString() << u"计数"_s << QString();
+        QTest::newRow("\"\" on the first page ends the job at once; an empty title")
+            << u"/tally/single.html"_s << 0 << EndState::Success << 1 << u"0:S "_s << QString()
+            << u"书名未知.txt"_s;
+    }
+
+    void hostDrivesAThirdPartyPlugin() {
+        QFETCH(QString, contents);
+        QFETCH(int, stopAtPage);
+        QFETCH(EndState, endState);
+        QFETCH(int, pages);
+        QFETCH(QString, pageTexts);
+        QFETCH(QString, title);
+        QFETCH(QString, file);
+        QVERIFY(writeSection(u"Tally"_s));
+        m_view.inputs.firstChapterUrl = title;
+        m_view.inputs.lastChapterUrl = u"L"_s;
+        // Once the page's response has begun.
+        m_view.onEvents = [this, stopAtPage] {
+            if (stopAtPage > 0 && m_view.pageBar.count(0.0) >= stopAtPage)
+                m_view.stop = true;
+        };
+        QCOMPARE(run(contents), endState);
+        QCOMPARE(m_site.clientPaths(m_seenBefore).size(), pages);
+        QVERIFY(!m_pipeline->job().plugin);
+        if (pageTexts.isEmpty()) {
+            QVERIFY(shelf().isEmpty());
+            return;
+        }
+        QCOMPARE(shelf(), QStringList(file));
+        QCOMPARE(support::readBytes(m_shelf->filePath(file)),
+                 support::gbk(u"L|127.0.0.1:%1|"_s.arg(m_site.port()) + pageTexts));
+    }
+
+    void unusablePluginFailsTheJob_data() {
+        QTest::addColumn<QString>("plugin");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such file") << u"Missing"_s << u"插件库无法注册"_s;
+        QTest::newRow("no registration entry") << u"NoEntry"_s << u"插件库无法注册"_s;
+        QTest::newRow("a registration entry that does not return")
+            << u"SlowEntry"_s << u"插件库无法注册"_s;
+        QTest::newRow("no object to give") << u"NoObject"_s << u"无法创建插件对象"_s;
+        // Both reach a working library outside plug_ins, which must not even be loaded.
+        QTest::newRow("a name that climbs out of plug_ins")
+            << QDir(pluginFolder()).relativeFilePath(m_outside.filePath(u"Outside"_s))
+            << u"插件名无效"_s;
+        QTest::newRow("a link in plug_ins to a library outside")
+            << u"Linked"_s << u"插件库不在插件目录"_s;
+    }
+
+    void unusablePluginFailsTheJob() {
+        QFETCH(QString, plugin);
+        QFETCH(QString, reason);
+        QVERIFY(writeSection(plugin));
+        // Without its plug-in the job has no rules and fails at its first page. A registration that
+        // never returns (its entry sleeps for a minute) is given up long before; this program then
+        // ends with that thread asleep in a library that must still be there.
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(run(u"/tally/index.html"_s), EndState::Failure);
+        QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(m_view.statuses.last(), u"取书进度：下载失败！"_s);
+        QCOMPARE(m_site.clientPaths(m_seenBefore), QStringList(u"/tally/index.html"_s));
+        QVERIFY(shelf().isEmpty());
+        QVERIFY2(m_view.failures.join(u'\n').contains(reason),
+                 qPrintable(m_view.failures.join(u'\n')));
+        QVERIFY(!dlopen(QFile::encodeName(m_outside.filePath(u"Outside.so"_s)).constData(),
+                        RTLD_LAZY | RTLD_NOLOAD));
+    }
+
     void cleanupTestCase() { QFile::remove(pipeline::pluginLibraryPath(u"Linked"_s)); }
 
 private:
-    bool writeSection(const QString &plugin, const QString &rules = QString());
-    std::optional<EndState> run(const QString &path);
+    bool writeSection(const QString &plugin, const QString &rules = QString()) {
+        const QString section =
+            u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\nplugins=%2\r\n"_s.arg(m_site.port())
+                .arg(plugin) +
+            rules;
+        return support::writeBytes(m_settingsDir.filePath(u"Kestrelon.ini"_s),
+                                   support::gbk(section));
+    }
+    std::optional<EndState> run(const QString &path) {
+        m_view.inputs.contentsUrl = m_site.url(path);
+        return m_pipeline->download();
+    }
     static QString pluginFolder() { return QFileInfo(pipeline::pluginLibraryPath(u"x"_s)).path(); }
     QStringList shelf() const {
         return QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden);
@@ -72,215 +256,6 @@ private:
     std::unique_ptr<Pipeline> m_pipeline;
     qsizetype m_seenBefore = 0;
 };
-
-void TestPlugins::initTestCase() {
-    const auto serve = [this](const QString &path, const QString &html) {
-        m_site.serve(path, {.body = support::gbk(html)});
-    };
-    // The second page lies in a folder of its own and names the third relative to the contents
-    // page, where alone it is found. A CR LF inside 甲's first block becomes one line break.
-    serve(u"/forum/index.html"_s,
-          threadPage(post(u"甲"_s, u"甲一行。\r\n甲二行。"_s) + post(u"乙"_s, u"乙说好。"_s),
-                     u"sub/2.html"_s));
-    serve(u"/forum/sub/2.html"_s,
-          threadPage(post(u"甲"_s, u"短。"_s) + post(u"甲"_s, u"甲第三行，稍长一些。"_s) +
-                         post(u"乙"_s, u"乙：同意楼上。"_s),
-                     u"3.html"_s));
-    serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), QString()));
-    serve(u"/long/index.html"_s,
-          threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(513, u'长')),
-                     QString()));
-    // Authors whose names mean something in a rule.
-    serve(u"/paren/index.html"_s,
-          threadPage(post(u"丙(丁"_s, u"丙丁的长帖子。"_s) + post(u"丙"_s, u"丙的长帖子。"_s),
-                     QString(), u"丙(丁"_s));
-    serve(u"/bar/index.html"_s,
-          threadPage(post(u"戊|己"_s, u"戊己的长帖子。"_s) + post(u"己"_s, u"己的长帖子。"_s),
-                     QString(), u"戊|己"_s));
-    serve(u"/tally/index.html"_s, u"<b>A</b><a id=\"next\" href=\"p2.html\">"_s);
-    serve(u"/tally/p2.html"_s, u"<b>B</b><a id=\"next\" href=\"p3.html\">"_s);
-    serve(u"/tally/p3.html"_s, u"<b>C</b>"_s);
-    serve(u"/tally/single.html"_s, u"<b>S</b>"_s);
-    QVERIFY(m_site.start());
-    iniModule::setSettingsFileOverride(m_settingsDir.filePath(u"Kestrelon.ini"_s));
-    const QString outside = m_outside.filePath(u"Outside.so"_s);
-    const QString linked = pipeline::pluginLibraryPath(u"Linked"_s);
-    QVERIFY(QFile::copy(pipeline::pluginLibraryPath(u"Tally"_s), outside));
-    QFile::remove(linked);
-    QVERIFY(QFile::link(outside, linked));
-    m_pipeline = std::make_unique<Pipeline>(m_view);
-}
-
-void TestPlugins::init() {
-    m_shelf = std::make_unique<QTemporaryDir>();
-    // The pipeline keeps its reference to m_view; only its contents change between tests.
-    m_view = support::RecordingView();
-    m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
-    m_seenBefore = m_site.clientRequests().size();
-}
-
-bool TestPlugins::writeSection(const QString &plugin, const QString &rules) {
-    const QString section =
-        u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\nplugins=%2\r\n"_s.arg(m_site.port())
-            .arg(plugin) +
-        rules;
-    return support::writeBytes(m_settingsDir.filePath(u"Kestrelon.ini"_s), support::gbk(section));
-}
-
-std::optional<EndState> TestPlugins::run(const QString &path) {
-    m_view.inputs.contentsUrl = m_site.url(path);
-    return m_pipeline->download();
-}
-
-void TestPlugins::quorvelThread_data() {
-    QTest::addColumn<QString>("thread");
-    QTest::addColumn<QString>("authorFilter");
-    QTest::addColumn<QString>("minimumLength");
-    QTest::addColumn<QString>("headAuthor");
-    QTest::addColumn<QString>("body");
-
-    const QString first = I + u"甲一行。"_s + N + I + u"甲二行。"_s;
-    const QString third = I + u"甲第三行，稍长一些。"_s;
-    const QString last = I + u"甲的最后一行。"_s;
-    const QString forum = u"/forum/index.html"_s;
-    QTest::newRow("the thread author's blocks") << forum << ""
-                                                << "5"
-                                                << "甲" << first + third + last;
-    QTest::newRow("* keeps everyone's, the head shows the thread's author")
-        << forum << "*"
-        << "5"
-        << "甲" << first + third + N + I + u"乙：同意楼上。"_s + last;
-    QTest::newRow("a named author") << forum << "乙"
-                                    << "3"
-                                    << "乙" << I + u"乙说好。"_s + I + u"乙：同意楼上。"_s;
-    QTest::newRow("0 keeps every block, <BR> becoming a line break")
-        << forum << ""
-        << "0"
-        << "甲" << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-    QTest::newRow("exactly 10 characters is not more than 10") << forum << ""
-                                                               << "10"
-                                                               << "甲"
-                                                               << "";
-    QTest::newRow("empty means 512: 513 characters kept, 511 not")
-        << u"/long/index.html"_s << ""
-        << ""
-        << "甲" << I + QString(513, u'长');
-    // A name read from the page is matched as it is written; one typed in is a pattern.
-    QTest::newRow("the author's name holds a parenthesis")
-        << u"/paren/index.html"_s << ""
-        << "5" << u"丙(丁"_s << I + u"丙丁的长帖子。"_s;
-    QTest::newRow("the author's name holds a bar") << u"/bar/index.html"_s << ""
-                                                   << "5" << u"戊|己"_s << I + u"戊己的长帖子。"_s;
-    QTest::newRow("a typed name is a pattern")
-        << u"/paren/index.html"_s << u"丙\\(丁"_s << "5" << u"丙\\(丁"_s << I + u"丙丁的长帖子。"_s;
-}
-
-void TestPlugins::quorvelThread() {
-    QFETCH(QString, thread);
-    QFETCH(QString, authorFilter);
-    QFETCH(QString, minimumLength);
-    QFETCH(QString, headAuthor);
-    QFETCH(QString, body);
-    QVERIFY(writeSection(
-        u"Quorvel"_s, u"tagAuthor=<i>楼主：(.*?)</i>\r\ntagText=<b>替换</b><div "
-                      u"class=\"t\">(.*?)</div>\r\ntagNext=<a class=\"n\" href=\"(.*?)\">\r\n"_s));
-    m_view.inputs.firstChapterUrl = authorFilter;
-    m_view.inputs.lastChapterUrl = minimumLength;
-    QCOMPARE(run(thread), EndState::Success);
-    const QString book = I + u"论坛之书"_s + N + I + u"作者："_s + headAuthor + N + N + body;
-    QCOMPARE(support::readBytes(m_shelf->filePath(u"论坛之书.txt"_s)), support::gbk(book));
-}
-
-void TestPlugins::hostDrivesAThirdPartyPlugin_data() {
-    QTest::addColumn<QString>("contents");
-    QTest::addColumn<int>("stopAtPage"); // 0: no stop
-    QTest::addColumn<EndState>("endState");
-    QTest::addColumn<int>("pages");
-    QTest::addColumn<QString>("pageTexts"); // "" when no book is written
-    QTest::addColumn<QString>("title");     // Tally's title: the first range box
-    QTest::addColumn<QString>("file");
-
-    QTest::newRow("kind 0, then 1, relative links resolved against the contents page")
-        << "/tally/index.html" << 0 << EndState::Success << 3 << "0:A 1:B 1:C "
-        << "计数"
-        << "计数.txt";
-    // Given up on its way or seen once the page is handled: the job ends stopped either way.
-    QTest::newRow("a stop during page 2")
-        << "/tally/index.html" << 2 << EndState::Stopped << 2 << ""
-        << "计数"
-        << "";
-    QTest::newRow("\"\" on the first page ends the job at once; an empty title")
-        << "/tally/single.html" << 0 << EndState::Success << 1 << "0:S "
-        << ""
-        << "书名未知.txt";
-}
-
-void TestPlugins::hostDrivesAThirdPartyPlugin() {
-    QFETCH(QString, contents);
-    QFETCH(int, stopAtPage);
-    QFETCH(EndState, endState);
-    QFETCH(int, pages);
-    QFETCH(QString, pageTexts);
-    QFETCH(QString, title);
-    QFETCH(QString, file);
-    QVERIFY(writeSection(u"Tally"_s));
-    m_view.inputs.firstChapterUrl = title;
-    m_view.inputs.lastChapterUrl = u"L"_s;
-    // Once the page's response has begun.
-    m_view.onEvents = [this, stopAtPage] {
-        if (stopAtPage > 0 && m_view.pageBar.count(0.0) >= stopAtPage)
-            m_view.stop = true;
-    };
-    QCOMPARE(run(contents), endState);
-    QCOMPARE(m_site.clientPaths(m_seenBefore).size(), pages);
-    QVERIFY(!m_pipeline->job().plugin);
-    if (pageTexts.isEmpty()) {
-        QVERIFY(shelf().isEmpty());
-        return;
-    }
-    const QString host = u"127.0.0.1:%1"_s.arg(m_site.port());
-    QCOMPARE(shelf(), QStringList(file));
-    QCOMPARE(support::readBytes(m_shelf->filePath(file)),
-             support::gbk(u"L|"_s + host + u'|' + pageTexts));
-}
-
-void TestPlugins::unusablePluginFailsTheJob_data() {
-    QTest::addColumn<QString>("plugin");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("no such file") << "Missing"
-                                  << "插件库无法注册";
-    QTest::newRow("no registration entry") << "NoEntry"
-                                           << "插件库无法注册";
-    QTest::newRow("a registration entry that does not return") << "SlowEntry"
-                                                               << "插件库无法注册";
-    QTest::newRow("no object to give") << "NoObject"
-                                       << "无法创建插件对象";
-    // Both reach a working library outside plug_ins, which must not even be loaded.
-    QTest::newRow("a name that climbs out of plug_ins")
-        << QDir(pluginFolder()).relativeFilePath(m_outside.filePath(u"Outside"_s)) << "插件名无效";
-    QTest::newRow("a link in plug_ins to a library outside") << "Linked"
-                                                             << "插件库不在插件目录";
-}
-
-void TestPlugins::unusablePluginFailsTheJob() {
-    QFETCH(QString, plugin);
-    QFETCH(QString, reason);
-    QVERIFY(writeSection(plugin));
-    // Without its plug-in the job has no rules and fails at its first page. A registration that
-    // never returns (its entry sleeps for a minute) is given up long before; this program then
-    // ends with that thread asleep in a library that must still be there.
-    QElapsedTimer timer;
-    timer.start();
-    QCOMPARE(run(u"/tally/index.html"_s), EndState::Failure);
-    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(m_view.statuses.last(), u"取书进度：下载失败！"_s);
-    QCOMPARE(m_site.clientPaths(m_seenBefore), QStringList(u"/tally/index.html"_s));
-    QVERIFY(shelf().isEmpty());
-    QVERIFY2(m_view.failures.join(u'\n').contains(reason), qPrintable(m_view.failures.join(u'\n')));
-    void *outside = dlopen(QFile::encodeName(m_outside.filePath(u"Outside.so"_s)).constData(),
-                           RTLD_LAZY | RTLD_NOLOAD);
-    QVERIFY(!outside);
-}
 
 QTEST_MAIN(TestPlugins)
 #include "tests/tst_plugins.moc"
