@@ -140,11 +140,10 @@ private slots:
         QVERIFY(m_site.start());
 
         // Without its tagSort line, which a job would write back.
-        QStringDecoder gbk("GBK");
-        m_settings = gbk.decode(demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port())));
-        m_settings.remove(u"tagSort=\r\n"_s);
+        QString rules = QStringDecoder("GBK").decode(
+            demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port())));
         const QString settings = m_dir.filePath(u"Kestrelon.ini"_s);
-        QVERIFY(support::writeBytes(settings, support::gbk(m_settings)));
+        QVERIFY(support::writeBytes(settings, support::gbk(rules.remove(u"tagSort=\r\n"_s))));
         iniModule::setSettingsFileOverride(settings);
         m_pipeline = std::make_unique<Pipeline>(m_view);
     }
@@ -182,14 +181,10 @@ private slots:
     void checkRules() {
         QFETCH(QString, address);
         QFETCH(QString, rule);
-        QString settings = m_settings;
-        if (!rule.isEmpty()) {
-            // The first section is the demo book's.
-            const qsizetype at = settings.indexOf(u"\r\n"_s + rule.section(u'=', 0, 0) + u'=');
-            settings.replace(at + 2, settings.indexOf(u"\r\n"_s, at + 2) - at - 2, rule);
-        }
+        // The demo book's section, the row's rule in place of the line of its key.
+        const QByteArray settings = support::bookRules(u"127.0.0.1:%1"_s.arg(m_site.port()), rule);
         const QString path = m_dir.filePath(u"check.ini"_s);
-        QVERIFY(support::writeBytes(path, support::gbk(settings)));
+        QVERIFY(support::writeBytes(path, settings));
         // The correct section checks the third chapter, which has two follow-on pages.
         QStringList arguments{u"--check-rules"_s, u"--settings"_s, path, m_site.url(address)};
         if (rule.isEmpty() && address.startsWith(u"/book/"_s))
@@ -203,7 +198,7 @@ private slots:
         QFETCH(QString, phrase);
         QVERIFY2(run.out.contains(phrase), qPrintable(run.out));
         QVERIFY(run.shelf.isEmpty() && json.shelf.isEmpty());
-        QCOMPARE(support::readBytes(path), support::gbk(settings));
+        QCOMPARE(support::readBytes(path), settings);
 
         // The JSON report holds what the text shows.
         const QJsonObject report = QJsonDocument::fromJson(json.out.toUtf8()).object();
@@ -331,7 +326,6 @@ private:
     demo::DemoBook m_book;
     std::unique_ptr<demo::DemoSite> m_demo;
     QTemporaryDir m_dir;
-    QString m_settings;
     support::RecordingView m_view;
     std::unique_ptr<Pipeline> m_pipeline;
     std::unique_ptr<QTemporaryDir> m_shelf;
