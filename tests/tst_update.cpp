@@ -132,9 +132,8 @@ private slots:
         } else if (change == Change::ChapterWithdrawn) {
             m_demo->withdraw({10});
         } else if (change == Change::Killed) {
-            const QString chapter =
-                QString::fromLatin1(demo::kDemoBookFolder) + demo::demoChapterPageName(34, 0);
-            const auto asked = [this, start = m_site.clientRequests().size(), chapter] {
+            const auto asked = [this, start = m_site.clientRequests().size(),
+                                chapter = pathsOf(34).first()] {
                 return m_site.clientPaths(start).contains(chapter);
             };
             // Requests spaced out, so that the kill comes while the update is still running.
