@@ -40,11 +40,9 @@ namespace {
 // The notification area as a list of the requests it received.
 class RecordingTray : public TrayPlatform {
 public:
-    QList<std::pair<Request, Record>> *requests;
-    explicit RecordingTray(QList<std::pair<Request, Record>> *log)
-        : requests(log) {}
+    QList<std::pair<Request, Record>> requests;
     void notifyIcon(Request request, const Record &record) override {
-        requests->append({request, record});
+        requests.append({request, record});
     }
     bool available() const override { return true; }
 };
@@ -54,10 +52,8 @@ public:
 void download(frmMain &window, const QString &address, const std::function<void()> &check = {}) {
     window.txtNum(0)->setText(address);
     QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&check] {
-        if (check)
-            check();
-    });
+    if (check)
+        QObject::connect(&timer, &QTimer::timeout, check);
     timer.start(20);
     QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
 }
@@ -74,27 +70,334 @@ public:
     }
 
 private slots:
-    void initTestCase();
-    void init();
-    void startUpFillsTheFields_data();
-    void startUpFillsTheFields();
-    void optionsSurviveARestart_data();
-    void optionsSurviveARestart();
-    void typingAnAddressEmptiesTheRange();
-    void downloadMatchesTheTerminalFrontEnd();
-    void stopWhileAChapterTrickles();
-    void bookWithoutAChapterSaysSo();
-    void closeDuringAJobIsRefused();
-    void replaceQuestion();
-    void siteList_data();
-    void siteList();
-    void searchFromTheHelpPage_data();
-    void searchFromTheHelpPage();
-    void trayRequests();
+    void initTestCase() {
+        m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+        m_demo = std::make_unique<demo::DemoSite>(m_book);
+        m_demo->addRoutes(m_site.server());
+        // A slow book: every chapter takes a while, so a click can land while one loads.
+        support::serveBook(m_site, u"slow"_s, u"慢书"_s, support::chapterTexts(4),
+                           [](int) { return support::Page{.delayMs = 300}; });
+        // A book whose second chapter trickles in a byte at a time, never fast enough to end.
+        support::serveBook(m_site, u"trickle"_s, u"慢书"_s, support::chapterTexts(3), [](int c) {
+            return c == 2 ? support::Page{.body = QByteArray(100000, '<'), .trickleMs = 100}
+                          : support::Page{};
+        });
+        // A search page whose results are all markup, and slow to come.
+        m_site.serve(u"/hostile"_s,
+                     {.body = "<td><a href=\"/x/?a=1&b='2'\">&lt;img src=x onerror=alert(1)&gt;"
+                              "</a></td><td>&lt;script&gt;alert(2)&lt;/script&gt;</td>",
+                      .delayMs = 500});
+        // A book whose second chapter is answered with the site's own "come back later" page.
+        support::serveBook(m_site, u"bare"_s, u"缺章"_s, support::chapterTexts(2), [](int c) {
+            return support::Page{.body = c == 2 ? "<p>too many requests</p>" : QByteArray()};
+        });
+        QVERIFY(m_site.start());
+        m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
+        iniModule::setSettingsFileOverride(m_settings);
+    }
+
+    void init() {
+        writeSettings(u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path()));
+        // Each test starts with an empty shelf: a book left there would bring up the replace
+        // question.
+        QVERIFY(QDir(m_shelf.path()).removeRecursively() && QDir().mkpath(m_shelf.path()));
+    }
+
+    void startUpFillsTheFields_data() {
+        QTest::addColumn<QString>("global");
+        QTest::addColumn<QStringList>("fields"); // the three address boxes
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<bool>("deleteTitle");
+
+        QTest::newRow("saved address and range survive the address's change event")
+            << u"[全局设置]\r\n编码模式=big5\r\n标题删除=1\r\n目录页面=http://a/b/\r\n"
+               u"起始页面=http://a/b/1.html\r\n结束页面=http://a/b/9.html\r\n"_s
+            << QStringList{u"http://a/b/"_s, u"http://a/b/1.html"_s, u"http://a/b/9.html"_s}
+            << u"big5"_s << true;
+        QTest::newRow("a saved encoding in capitals is the box's own")
+            << u"[全局设置]\r\n编码模式=UTF-8\r\n"_s << QStringList{QString(), QString(), QString()}
+            << u"utf-8"_s << false;
+        QTest::newRow("an encoding the box does not offer falls back to gbk")
+            << u"[全局设置]\r\n编码模式=ebcdic\r\n"_s
+            << QStringList{QString(), QString(), QString()} << u"gbk"_s << false;
+    }
+
+    void startUpFillsTheFields() {
+        QFETCH(QString, global);
+        QFETCH(QStringList, fields);
+        writeSettings(global);
+        frmMain window;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(window.txtNum(i)->text(), fields.at(i));
+        QTEST(window.cmbCode()->currentText(), "encoding");
+        QTEST(window.checkBox(0)->isChecked(), "deleteTitle");
+    }
+
+    void optionsSurviveARestart_data() {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<QList<bool>>("ticked");
+        // Between them, each box is saved ticked and unticked, whatever its default.
+        QTest::newRow("big5") << u"big5"_s << QList<bool>{true, false, true};
+        QTest::newRow("utf-8") << u"utf-8"_s << QList<bool>{false, true, false};
+    }
+
+    void optionsSurviveARestart() {
+        QFETCH(QString, encoding);
+        QFETCH(QList<bool>, ticked);
+        const QString address = u"http://a/%1/"_s.arg(encoding);
+        const QStringList fields{address, address + u"1.html"_s, address + u"9.html"_s};
+        const QString shelf = m_dir.path() + u'/';
+        {
+            frmMain window;
+            for (int i = 0; i < 3; ++i) {
+                window.txtNum(i)->setText(fields.at(i));
+                window.checkBox(i)->setChecked(ticked.at(i));
+            }
+            window.cmbCode()->setCurrentText(encoding);
+            window.btnCmd(0)->setToolTip(shelf); // as the folder dialog leaves it
+            QVERIFY(window.close());
+        }
+        frmMain window;
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(window.txtNum(i)->text(), fields.at(i));
+            QCOMPARE(window.checkBox(i)->isChecked(), ticked.at(i));
+        }
+        QCOMPARE(window.cmbCode()->currentText(), encoding);
+        QCOMPARE(window.btnCmd(0)->toolTip(), shelf);
+    }
+
+    void downloadMatchesTheTerminalFrontEnd() {
+        frmMain window;
+        window.cmbCode()->setCurrentText(u"utf-8"_s);
+        window.checkBox(0)->setChecked(true);
+        bool lockedSeen = false;
+        bool unlockedSeen = false;
+        bool speedSeen = false;
+        download(window, contents(), [&] {
+            const bool locked = !window.btnCmd(0)->isEnabled() && !window.btnCmd(2)->isEnabled() &&
+                                !window.frmBox()->isEnabled();
+            lockedSeen |= locked;
+            unlockedSeen |= !locked;
+            speedSeen |= window.label(3)->text().startsWith(u"传输速度："_s);
+        });
+        QVERIFY(lockedSeen);
+        QVERIFY(!unlockedSeen);
+        QVERIFY(speedSeen);
+        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+        QVERIFY(window.btnCmd(0)->isEnabled() && window.frmBox()->isEnabled());
+        // The whole book bar is full; its picture may not exceed its box's drawable width by much.
+        QVERIFY(window.barBox(0)->bar()->width() >= 290);
+        QTRY_COMPARE_WITH_TIMEOUT(window.label(3)->text(), u"取书进度：准备就绪！"_s, 3000);
+
+        const support::CliRun cli = support::runCli({u"--settings"_s, m_settings, u"--encoding"_s,
+                                                     u"utf-8"_s, u"--delete-title"_s, contents()});
+        QCOMPARE(cli.exitCode, 0);
+        QVERIFY(!cli.book().isEmpty());
+        QCOMPARE(support::readBytes(bookPath()), cli.book());
+    }
+
+    // A stop before the site answers is tst_endtoend's (the same job, given up by the view).
+    void stopWhileAChapterTrickles() {
+        frmMain window;
+        int waited = 0;
+        bool clicked = false;
+        download(window, m_site.url(u"/trickle/"_s), [&] {
+            // Half a second after chapter 2 was asked for, while it trickles in.
+            if (!clicked && m_site.clientPaths().contains(u"/trickle/2.html"_s) && waited++ >= 25) {
+                clicked = true;
+                QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+                // The button stays "停止(&D)", disabled, until the job has ended.
+                QVERIFY(!window.btnCmd(1)->isEnabled());
+                QCOMPARE(window.btnCmd(1)->text(), u"停止(&D)"_s);
+            }
+        });
+        QVERIFY(clicked);
+        QCOMPARE(window.label(3)->text(), u"取书进度：用户中断！"_s);
+        QVERIFY(window.btnCmd(1)->isEnabled());
+        QVERIFY(!m_site.clientPaths().contains(u"/trickle/3.html"_s));
+        QVERIFY(!QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
+    }
+
+    // A chapter without text is named in the status's tip; the next job starts without it, and
+    // while it runs the window refuses to close and saves nothing.
+    void missingChapterThenCloseDuringAJob() {
+        frmMain window;
+        window.show();
+        download(window, m_site.url(u"/bare/"_s));
+        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+        QCOMPARE(window.label(3)->toolTip(),
+                 u"没有正文的章节：第2章 %1"_s.arg(m_site.url(u"/bare/2.html"_s)));
+        const QByteArray settingsBefore = support::readBytes(m_settings);
+        bool tried = false;
+        download(window, m_site.url(u"/slow/"_s), [&] {
+            if (!tried && m_site.clientPaths().contains(u"/slow/1.html"_s)) {
+                tried = true;
+                QVERIFY(!window.close());
+                QVERIFY(window.isVisible());
+            }
+        });
+        QVERIFY(tried);
+        QCOMPARE(support::readBytes(m_settings), settingsBefore);
+        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+        QCOMPARE(window.label(3)->toolTip(), QString());
+    }
+
+    void replaceQuestion() {
+        // (What "yes" does to the file is tested in tst_endtoend.)
+        QVERIFY(support::writeBytes(bookPath(), "old book"));
+        frmMain window;
+        QString question;
+        download(window, contents(), [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            question = box->windowTitle() + u"|"_s + box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
+        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+        QCOMPARE(support::readBytes(bookPath()), QByteArray("old book"));
+    }
+
+    void siteList_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("table"); // between the markers; "" when the page stays as it was
+
+        const auto link = [](const QString &host, const QString &name) {
+            return u"<a onmouseup='document.body.focus()' href='http://%1'>%2</a>"_s.arg(host,
+                                                                                         name);
+        };
+        const QString lastRowEnd = u"</td><td></td><td></td>"_s;
+
+        QTest::newRow("four sites: a full row, then one with two empty cells")
+            << u"[全局设置]\r\n书架路径=/tmp/\r\n[a.com]\r\ntagName=甲\r\n[b.com]\r\ntagName=乙\r\n"
+               u"[c.com]\r\ntagName=丙网址\r\n[d.com]\r\ntagName=$1\r\n"_s
+            << u"<tr><td align='left'>"_s + link(u"a.com"_s, u"甲"_s) +
+                   u"</td><td align='center'>"_s + link(u"b.com"_s, u"乙"_s) +
+                   u"</td><td align='right'>"_s + link(u"c.com"_s, u"丙网址"_s) +
+                   u"</td></tr><tr><td align='left'>"_s + link(u"d.com"_s, u"$1"_s) + lastRowEnd;
+        QTest::newRow("markup in a host or a name is shown as text")
+            << u"[x.com'><img src=x>]\r\ntagName=<img src=x onerror=\"alert(1)\">&\r\n"_s
+            << u"<tr><td align='left'>"_s +
+                   link(u"x.com&#39;&gt;&lt;img src=x&gt;"_s,
+                        u"&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;"_s) +
+                   lastRowEnd;
+        QTest::newRow("tagName as a second key, or ending the file without a line break")
+            << u"[a.com]\r\ntagTitle=x\r\ntagName=甲\r\n[全局设置]\r\n书架路径=/tmp/\r\n"
+               u"[z.com]\r\ntagName=末"_s
+            << QString();
+    }
+
+    void siteList() {
+        QFETCH(QString, settings);
+        QFETCH(QString, table);
+        QTemporaryDir dir;
+        const QString settingsPath = dir.filePath(u"s.ini"_s);
+        const QString helpPath = dir.filePath(u"index.htm"_s);
+        const QString page =
+            u"<p>前</p>\r\n<!-- 站点列表开始 -->旧<!-- 站点列表结束 -->\r\n<p>后</p>"_s;
+        QVERIFY(support::writeBytes(settingsPath, support::gbk(settings)));
+        QVERIFY(support::writeBytes(helpPath, support::gbk(page)));
+        // A second start finds its own block and gives the same page.
+        for (int start = 0; start < 2; ++start) {
+            QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
+            QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)),
+                     table.isEmpty() ? page
+                                     : u"<p>前</p>\r\n<!-- 站点列表开始 --><table width='100%'>"_s +
+                                           table + u"</table><!-- 站点列表结束 -->\r\n<p>后</p>"_s);
+        }
+    }
+
+    void searchFromTheHelpPage_data() {
+        QTest::addColumn<QString>("section"); // the searched site's instead of the demo's
+        QTest::addColumn<QString>("shown");   // in the result page's HTML
+        QTest::addColumn<QString>("address"); // the first result's
+
+        const QString host = u"127.0.0.1:%1"_s.arg(m_site.port());
+        QTest::newRow("the demo book, chosen") << QString() << m_book.title << contents();
+        QTest::newRow("a site's markup is text, and a download waits for the search")
+            << u"[%1]\r\ntagName=<b>坏站</b>\r\nsearchUrl=http://%1/hostile?q={key}\r\n"
+               u"tagSearch=<td><a href=\"(.*?)\">(.*?)</a></td><td>(.*?)</td>\r\n"_s.arg(host)
+            << u"&lt;img src=x onerror=alert(1)&gt;</a><span class=\"by\"> "
+               u"&lt;script&gt;alert(2)&lt;/script&gt; · &lt;b&gt;坏站&lt;/b&gt;"_s
+            << u"http://%1/x/?a=1&b='2'"_s.arg(host);
+    }
+
+    void searchFromTheHelpPage() {
+        QFETCH(QString, section);
+        QFETCH(QString, shown);
+        QFETCH(QString, address);
+        if (!section.isEmpty()) {
+            const QString global = u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path());
+            QVERIFY(support::writeBytes(m_settings, support::gbk(section + global)));
+        }
+        frmMain window;
+        auto *view = window.findChild<QWebEngineView *>();
+        QSignalSpy loaded(view, &QWebEngineView::loadFinished);
+        view->load(searchScheme::searchUrl(u"灯塔"_s));
+        if (!section.isEmpty()) {
+            QTRY_COMPARE(window.label(3)->text(), u"取书进度：正在搜索……"_s);
+            QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
+            QCOMPARE(window.label(3)->text(), u"取书进度：正在搜索，搜索结束后才能下载！"_s);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 30000);
+        QString html;
+        view->page()->toHtml([&html](const QString &page) { html = page; });
+        QTRY_VERIFY(!html.isEmpty());
+        QVERIFY2(html.contains(shown), qPrintable(html));
+        QVERIFY(!html.contains(u"<img"_s) && !html.contains(u"<script"_s) &&
+                !html.contains(u"<b>"_s));
+
+        // The result is clicked on the page: the address is entered as typing enters it, emptying
+        // the range (the address box's change event, which typing sends the same way).
+        window.txtNum(1)->setText(u"http://a/1.html"_s);
+        window.txtNum(2)->setText(u"http://a/9.html"_s);
+        view->page()->runJavaScript(u"document.querySelector('li a').click()"_s,
+                                    QWebEngineScript::ApplicationWorld);
+        QTRY_COMPARE(window.txtNum(0)->text(), address);
+        QVERIFY(window.txtNum(1)->text().isEmpty() && window.txtNum(2)->text().isEmpty());
+    }
+
+    void trayRequests() {
+        using Request = TrayPlatform::Request;
+        QWidget window;
+        window.show();
+        auto platform = std::make_unique<RecordingTray>();
+        const auto &log = platform->requests;
+        Tray32 tray(&window, std::move(platform), {.enabled = false});
+        // A control stored disabled removes an icon it never showed.
+        QCOMPARE(log.size(), 1);
+        QCOMPARE(log.last().first, Request::Delete);
+
+        tray.setIcon(QIcon(QPixmap(32, 32)));
+        QCOMPARE(log.last().first, Request::Delete); // disabled: the new icon shows nothing
+        tray.setInTaskBar(false);
+        QVERIFY(window.isVisible()); // disabled: only stored
+
+        tray.setEnabled(true);
+        QCOMPARE(log.last().first, Request::Add);
+        QCOMPARE(log.last().second.tip, u"Tallowmere"_s);
+        QCOMPARE(log.last().second.icon.actualSize(QSize(64, 64)), QSize(16, 16));
+        tray.setTip(u"腹有诗书气自华"_s);
+        QCOMPARE(log.last().first, Request::Modify);
+        QVERIFY(log.last().second.hasTip);
+        tray.setTip(QString());
+        QCOMPARE(log.last().first, Request::Modify);
+        QVERIFY(!log.last().second.hasTip);
+        const qsizetype sent = log.size();
+        tray.setInTaskBar(false);
+        QVERIFY(!window.isVisible());
+        tray.setInTaskBar(true);
+        QVERIFY(window.isVisible());
+        QCOMPARE(log.size(), sent); // the taskbar state sends no icon request
+    }
 
 private:
     // Writes the settings file: the demo site's section, then global (raw INI lines, CR LF).
-    void writeSettings(const QString &global);
+    void writeSettings(const QString &global) {
+        const QByteArray site = demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()));
+        QVERIFY(support::writeBytes(m_settings, site + support::gbk(global)));
+    }
     QString contents() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
     QString bookPath() const { return m_shelf.filePath(m_book.title + u".txt"_s); }
 
@@ -105,353 +408,6 @@ private:
     QTemporaryDir m_shelf;
     QString m_settings;
 };
-
-void TestWindow::initTestCase() {
-    m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
-    m_demo = std::make_unique<demo::DemoSite>(m_book);
-    m_demo->addRoutes(m_site.server());
-    // A slow book: every chapter takes a while, so a click can land while one loads.
-    support::serveBook(m_site, u"slow"_s, u"慢书"_s, support::chapterTexts(4),
-                       [](int) { return support::Page{.delayMs = 300}; });
-    // A book whose second chapter trickles in a byte at a time, never fast enough to end.
-    support::serveBook(m_site, u"trickle"_s, u"慢书"_s, support::chapterTexts(3), [](int c) {
-        return c == 2 ? support::Page{.body = QByteArray(100000, '<'), .trickleMs = 100}
-                      : support::Page{};
-    });
-    // A search page whose results are all markup, and slow to come.
-    m_site.serve(u"/hostile"_s,
-                 {.body = "<td><a href=\"/x/?a=1&b='2'\">&lt;img src=x onerror=alert(1)&gt;"
-                          "</a></td><td>&lt;script&gt;alert(2)&lt;/script&gt;</td>",
-                  .delayMs = 500});
-    // A book whose second chapter is answered with the site's own "come back later" page.
-    support::serveBook(m_site, u"bare"_s, u"缺章"_s, support::chapterTexts(2), [](int c) {
-        return support::Page{.body = c == 2 ? "<p>too many requests</p>" : QByteArray()};
-    });
-    QVERIFY(m_site.start());
-    m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
-    iniModule::setSettingsFileOverride(m_settings);
-}
-
-void TestWindow::init() {
-    writeSettings(u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path()));
-    // Each test starts with an empty shelf: a book left there would bring up the replace question.
-    QVERIFY(QDir(m_shelf.path()).removeRecursively() && QDir().mkpath(m_shelf.path()));
-}
-
-void TestWindow::writeSettings(const QString &global) {
-    const QByteArray site = demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()));
-    QVERIFY(support::writeBytes(m_settings, site + support::gbk(global)));
-}
-
-void TestWindow::startUpFillsTheFields_data() {
-    QTest::addColumn<QString>("global");
-    QTest::addColumn<QStringList>("fields"); // the three address boxes
-    QTest::addColumn<QString>("encoding");
-    QTest::addColumn<bool>("deleteTitle");
-
-    QTest::newRow("saved address and range survive the address's change event")
-        << u"[全局设置]\r\n编码模式=big5\r\n标题删除=1\r\n目录页面=http://a/b/\r\n"
-           u"起始页面=http://a/b/1.html\r\n结束页面=http://a/b/9.html\r\n"_s
-        << QStringList{u"http://a/b/"_s, u"http://a/b/1.html"_s, u"http://a/b/9.html"_s}
-        << u"big5"_s << true;
-    QTest::newRow("a saved encoding in capitals is the box's own")
-        << u"[全局设置]\r\n编码模式=UTF-8\r\n"_s << QStringList{QString(), QString(), QString()}
-        << u"utf-8"_s << false;
-    QTest::newRow("an encoding the box does not offer falls back to gbk")
-        << u"[全局设置]\r\n编码模式=ebcdic\r\n"_s << QStringList{QString(), QString(), QString()}
-        << u"gbk"_s << false;
-}
-
-void TestWindow::startUpFillsTheFields() {
-    QFETCH(QString, global);
-    QFETCH(QStringList, fields);
-    writeSettings(global);
-    {
-        frmMain window;
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(window.txtNum(i)->text(), fields.at(i));
-        QFETCH(QString, encoding);
-        QCOMPARE(window.cmbCode()->currentText(), encoding);
-        QFETCH(bool, deleteTitle);
-        QCOMPARE(window.checkBox(0)->isChecked(), deleteTitle);
-        QVERIFY(window.close());
-    }
-}
-
-void TestWindow::optionsSurviveARestart_data() {
-    QTest::addColumn<QString>("encoding");
-    QTest::addColumn<QList<bool>>("ticked");
-    // Between them, each box is saved ticked and unticked, whatever its default.
-    QTest::newRow("big5") << u"big5"_s << QList<bool>{true, false, true};
-    QTest::newRow("utf-8") << u"utf-8"_s << QList<bool>{false, true, false};
-}
-
-void TestWindow::optionsSurviveARestart() {
-    QFETCH(QString, encoding);
-    QFETCH(QList<bool>, ticked);
-    const QString address = u"http://a/%1/"_s.arg(encoding);
-    const QStringList fields{address, address + u"1.html"_s, address + u"9.html"_s};
-    const QString shelf = m_dir.path() + u'/';
-    {
-        frmMain window;
-        for (int i = 0; i < 3; ++i) {
-            window.txtNum(i)->setText(fields.at(i));
-            window.checkBox(i)->setChecked(ticked.at(i));
-        }
-        window.cmbCode()->setCurrentText(encoding);
-        window.btnCmd(0)->setToolTip(shelf); // as the folder dialog leaves it
-        QVERIFY(window.close());
-    }
-    frmMain window;
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(window.txtNum(i)->text(), fields.at(i));
-        QCOMPARE(window.checkBox(i)->isChecked(), ticked.at(i));
-    }
-    QCOMPARE(window.cmbCode()->currentText(), encoding);
-    QCOMPARE(window.btnCmd(0)->toolTip(), shelf);
-}
-
-void TestWindow::typingAnAddressEmptiesTheRange() {
-    frmMain window;
-    window.txtNum(1)->setText(u"http://a/1.html"_s);
-    window.txtNum(2)->setText(u"http://a/2.html"_s);
-    QTest::keyClick(window.txtNum(0), Qt::Key_H);
-    QVERIFY(window.txtNum(1)->text().isEmpty());
-    QVERIFY(window.txtNum(2)->text().isEmpty());
-    // The range boxes change nothing else.
-    window.txtNum(1)->setText(u"x"_s);
-    QCOMPARE(window.txtNum(0)->text(), u"h"_s);
-}
-
-void TestWindow::downloadMatchesTheTerminalFrontEnd() {
-    frmMain window;
-    window.cmbCode()->setCurrentText(u"utf-8"_s);
-    window.checkBox(0)->setChecked(true);
-    bool lockedSeen = false;
-    bool unlockedSeen = false;
-    bool speedSeen = false;
-    download(window, contents(), [&] {
-        const bool locked = !window.btnCmd(0)->isEnabled() && !window.btnCmd(2)->isEnabled() &&
-                            !window.frmBox()->isEnabled();
-        lockedSeen |= locked;
-        unlockedSeen |= !locked;
-        speedSeen |= window.label(3)->text().startsWith(u"传输速度："_s);
-    });
-    QVERIFY(lockedSeen);
-    QVERIFY(!unlockedSeen);
-    QVERIFY(speedSeen);
-    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-    QVERIFY(window.btnCmd(0)->isEnabled() && window.frmBox()->isEnabled());
-    QCOMPARE(window.btnCmd(1)->text(), u"下载(&D)"_s);
-    // The whole book bar is full; its picture may not exceed its box's drawable width by much.
-    QVERIFY(window.barBox(0)->bar()->width() >= 290);
-    QTRY_COMPARE_WITH_TIMEOUT(window.label(3)->text(), u"取书进度：准备就绪！"_s, 3000);
-
-    const support::CliRun cli = support::runCli({u"--settings"_s, m_settings, u"--encoding"_s,
-                                                 u"utf-8"_s, u"--delete-title"_s, contents()});
-    QCOMPARE(cli.exitCode, 0);
-    QVERIFY(!cli.book().isEmpty());
-    QCOMPARE(support::readBytes(bookPath()), cli.book());
-}
-
-// A stop before the site answers is tst_endtoend's (the same job, given up by the view).
-void TestWindow::stopWhileAChapterTrickles() {
-    frmMain window;
-    int waited = 0;
-    bool clicked = false;
-    download(window, m_site.url(u"/trickle/"_s), [&] {
-        // Half a second after chapter 2 was asked for, while it trickles in.
-        if (!clicked && m_site.clientPaths().contains(u"/trickle/2.html"_s) && waited++ >= 25) {
-            clicked = true;
-            QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
-            // The button stays "停止(&D)", disabled, until the job has ended.
-            QVERIFY(!window.btnCmd(1)->isEnabled());
-            QCOMPARE(window.btnCmd(1)->text(), u"停止(&D)"_s);
-        }
-    });
-    QVERIFY(clicked);
-    QCOMPARE(window.label(3)->text(), u"取书进度：用户中断！"_s);
-    QVERIFY(window.btnCmd(1)->isEnabled());
-    QVERIFY(!m_site.clientPaths().contains(u"/trickle/3.html"_s));
-    QVERIFY(!QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
-}
-
-void TestWindow::bookWithoutAChapterSaysSo() {
-    frmMain window;
-    download(window, m_site.url(u"/bare/"_s));
-    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-    QCOMPARE(window.label(3)->toolTip(),
-             u"没有正文的章节：第2章 %1"_s.arg(m_site.url(u"/bare/2.html"_s)));
-    // The next job starts without it.
-    download(window, m_site.url(u"/slow/"_s));
-    QCOMPARE(window.label(3)->toolTip(), QString());
-}
-
-void TestWindow::closeDuringAJobIsRefused() {
-    frmMain window;
-    window.show();
-    const QByteArray settingsBefore = support::readBytes(m_settings);
-    bool tried = false;
-    download(window, m_site.url(u"/slow/"_s), [&] {
-        if (!tried && m_site.clientPaths().contains(u"/slow/1.html"_s)) {
-            tried = true;
-            QVERIFY(!window.close());
-            QVERIFY(window.isVisible());
-        }
-    });
-    QVERIFY(tried);
-    QCOMPARE(support::readBytes(m_settings), settingsBefore);
-    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-}
-
-void TestWindow::replaceQuestion() {
-    // (What "yes" does to the file is tested in tst_endtoend.)
-    QVERIFY(support::writeBytes(bookPath(), "old book"));
-    frmMain window;
-    QString question;
-    download(window, contents(), [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        question = box->windowTitle() + u"|"_s + box->text();
-        box->button(QMessageBox::No)->click();
-    });
-    QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
-    QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-    QCOMPARE(support::readBytes(bookPath()), QByteArray("old book"));
-}
-
-void TestWindow::siteList_data() {
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<QString>("table"); // between the markers; "" when the page stays as it was
-
-    const auto link = [](const QString &host, const QString &name) {
-        return u"<a onmouseup='document.body.focus()' href='http://%1'>%2</a>"_s.arg(host, name);
-    };
-    const QString lastRowEnd = u"</td><td></td><td></td>"_s;
-
-    QTest::newRow("four sites: a full row, then one with two empty cells")
-        << u"[全局设置]\r\n书架路径=/tmp/\r\n[a.com]\r\ntagName=甲\r\n[b.com]\r\ntagName=乙\r\n"
-           u"[c.com]\r\ntagName=丙网址\r\n[d.com]\r\ntagName=$1\r\n"_s
-        << u"<tr><td align='left'>"_s + link(u"a.com"_s, u"甲"_s) + u"</td><td align='center'>"_s +
-               link(u"b.com"_s, u"乙"_s) + u"</td><td align='right'>"_s +
-               link(u"c.com"_s, u"丙网址"_s) + u"</td></tr><tr><td align='left'>"_s +
-               link(u"d.com"_s, u"$1"_s) + lastRowEnd;
-    QTest::newRow("markup in a host or a name is shown as text")
-        << u"[x.com'><img src=x>]\r\ntagName=<img src=x onerror=\"alert(1)\">&\r\n"_s
-        << u"<tr><td align='left'>"_s +
-               link(u"x.com&#39;&gt;&lt;img src=x&gt;"_s,
-                    u"&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;"_s) +
-               lastRowEnd;
-    QTest::newRow("tagName as a second key, or ending the file without a line break")
-        << u"[a.com]\r\ntagTitle=x\r\ntagName=甲\r\n[全局设置]\r\n书架路径=/tmp/\r\n"
-           u"[z.com]\r\ntagName=末"_s
-        << QString();
-}
-
-void TestWindow::siteList() {
-    QFETCH(QString, settings);
-    QFETCH(QString, table);
-    QTemporaryDir dir;
-    const QString settingsPath = dir.filePath(u"s.ini"_s);
-    const QString helpPath = dir.filePath(u"index.htm"_s);
-    const QString page =
-        u"<p>前</p>\r\n<!-- 站点列表开始 -->旧<!-- 站点列表结束 -->\r\n<p>后</p>"_s;
-    QVERIFY(support::writeBytes(settingsPath, support::gbk(settings)));
-    QVERIFY(support::writeBytes(helpPath, support::gbk(page)));
-    QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
-    const QString expected = table.isEmpty()
-                                 ? page
-                                 : u"<p>前</p>\r\n<!-- 站点列表开始 --><table width='100%'>"_s +
-                                       table + u"</table><!-- 站点列表结束 -->\r\n<p>后</p>"_s;
-    QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)), expected);
-    // A second start finds its own block and gives the same page.
-    QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
-    QCOMPARE(QStringDecoder("GB18030").decode(support::readBytes(helpPath)), expected);
-}
-
-void TestWindow::searchFromTheHelpPage_data() {
-    QTest::addColumn<QString>("section"); // the searched site's instead of the demo's
-    QTest::addColumn<QString>("shown");   // in the result page's HTML
-    QTest::addColumn<QString>("address"); // the first result's
-
-    const QString host = u"127.0.0.1:%1"_s.arg(m_site.port());
-    QTest::newRow("the demo book, chosen") << QString() << m_book.title << contents();
-    QTest::newRow("a site's markup is text, and a download waits for the search")
-        << u"[%1]\r\ntagName=<b>坏站</b>\r\nsearchUrl=http://%1/hostile?q={key}\r\n"
-           u"tagSearch=<td><a href=\"(.*?)\">(.*?)</a></td><td>(.*?)</td>\r\n"_s.arg(host)
-        << u"&lt;img src=x onerror=alert(1)&gt;</a><span class=\"by\"> "
-           u"&lt;script&gt;alert(2)&lt;/script&gt; · &lt;b&gt;坏站&lt;/b&gt;"_s
-        << u"http://%1/x/?a=1&b='2'"_s.arg(host);
-}
-
-void TestWindow::searchFromTheHelpPage() {
-    QFETCH(QString, section);
-    QFETCH(QString, shown);
-    QFETCH(QString, address);
-    if (!section.isEmpty()) {
-        const QString global = u"[全局设置]\r\n书架路径=%1\r\n"_s.arg(m_shelf.path());
-        QVERIFY(support::writeBytes(m_settings, support::gbk(section + global)));
-    }
-    frmMain window;
-    auto *view = window.findChild<QWebEngineView *>();
-    QSignalSpy loaded(view, &QWebEngineView::loadFinished);
-    view->load(searchScheme::searchUrl(u"灯塔"_s));
-    if (!section.isEmpty()) {
-        QTRY_COMPARE(window.label(3)->text(), u"取书进度：正在搜索……"_s);
-        QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
-        QCOMPARE(window.label(3)->text(), u"取书进度：正在搜索，搜索结束后才能下载！"_s);
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty(), 30000);
-    QString html;
-    view->page()->toHtml([&html](const QString &page) { html = page; });
-    QTRY_VERIFY(!html.isEmpty());
-    QVERIFY2(html.contains(shown), qPrintable(html));
-    QVERIFY(!html.contains(u"<img"_s) && !html.contains(u"<script"_s) && !html.contains(u"<b>"_s));
-
-    // The result is clicked on the page: the address is entered as typing enters it.
-    window.txtNum(1)->setText(u"http://a/1.html"_s);
-    window.txtNum(2)->setText(u"http://a/9.html"_s);
-    view->page()->runJavaScript(u"document.querySelector('li a').click()"_s,
-                                QWebEngineScript::ApplicationWorld);
-    QTRY_COMPARE(window.txtNum(0)->text(), address);
-    QVERIFY(window.txtNum(1)->text().isEmpty() && window.txtNum(2)->text().isEmpty());
-}
-
-void TestWindow::trayRequests() {
-    using Request = TrayPlatform::Request;
-    QList<std::pair<Request, TrayPlatform::Record>> log;
-    QWidget window;
-    window.show();
-    Tray32::Design design;
-    design.enabled = false;
-    Tray32 tray(&window, std::make_unique<RecordingTray>(&log), design);
-    // A control stored disabled removes an icon it never showed.
-    QCOMPARE(log.size(), 1);
-    QCOMPARE(log.last().first, Request::Delete);
-
-    tray.setIcon(QIcon(QPixmap(32, 32)));
-    QCOMPARE(log.last().first, Request::Delete); // disabled: the new icon shows nothing
-    tray.setInTaskBar(false);
-    QVERIFY(window.isVisible()); // disabled: only stored
-
-    tray.setEnabled(true);
-    QCOMPARE(log.last().first, Request::Add);
-    QCOMPARE(log.last().second.tip, u"Tallowmere"_s);
-    QCOMPARE(log.last().second.icon.actualSize(QSize(64, 64)), QSize(16, 16));
-    tray.setTip(u"腹有诗书气自华"_s);
-    QCOMPARE(log.last().first, Request::Modify);
-    QVERIFY(log.last().second.hasTip);
-    tray.setTip(QString());
-    QCOMPARE(log.last().first, Request::Modify);
-    QVERIFY(!log.last().second.hasTip);
-    const qsizetype sent = log.size();
-    tray.setInTaskBar(false);
-    QVERIFY(!window.isVisible());
-    tray.setInTaskBar(true);
-    QVERIFY(window.isVisible());
-    QCOMPARE(log.size(), sent); // the taskbar state sends no icon request
-}
 
 QTEST_MAIN(TestWindow)
 #include "tests/tst_window.moc"
