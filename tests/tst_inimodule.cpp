@@ -92,9 +92,8 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QByteArray, after);
         QVERIFY(support::writeBytes(settingsPath(), before));
-        if (value != u"<delete>"_s)
-            QCOMPARE(writeSetting(section, key, value),
-                     after != before); // refused: nothing changes
+        if (value != u"<delete>"_s) // a refused write changes nothing
+            QCOMPARE(writeSetting(section, key, value), after != before);
         else if (key.isEmpty())
             deleteSettingSection(section);
         else
