@@ -39,8 +39,7 @@ private slots:
                               "document.write('<' + 'li><a href=\"/paced/' + i + '.html\">' + "
                               "'Chapter ' + i + '</a></li>');</script></ul>"});
         serveBook(u"retry-a"_s, 3, at(2, {.failFirst = 2}));
-        serveBook(u"retry-b"_s, 3, at(2, {.failFirst = 2}));
-        serveBook(u"retry-c"_s, 3, at(2, {.failFirst = 1, .failStatus = 429, .retryAfter = "1"}));
+        serveBook(u"retry-b"_s, 3, at(2, {.failFirst = 1, .failStatus = 429, .retryAfter = "1"}));
         serveBook(u"hold"_s, 2, at(1, {.failFirst = 1000, .retryAfter = "30"}));
         serveBook(u"resume-a"_s, 8, at(5, {.failFirst = 1, .failStatus = 404}));
         serveBook(u"resume-b"_s, 8, at(5, {.failFirst = 1, .failStatus = 404}));
@@ -156,9 +155,8 @@ private slots:
         const QStringList two{u"--retries"_s, u"2"_s};
         const QStringList three{u"--parallel"_s, u"3"_s};
         QTest::newRow("failing twice, two retries: the book") << u"retry-a"_s << two << 0 << 3;
-        QTest::newRow("failing twice, one retry: a failure") << u"retry-b"_s << one << 1 << 2;
         QTest::newRow("429 with Retry-After: 1, with five at once")
-            << u"retry-c"_s << one + QStringList{u"--parallel"_s, u"5"_s} << 0 << 2;
+            << u"retry-b"_s << one + QStringList{u"--parallel"_s, u"5"_s} << 0 << 2;
         QTest::newRow("never any text: the book without it, named")
             << u"bare-a"_s << QStringList() << 4 << 1;
         QTest::newRow("text the second time, one retry") << u"bare-b"_s << one << 0 << 2;
@@ -187,10 +185,6 @@ private slots:
             QVERIFY2(result.err.contains(u"重试（第 1 次）：%1"_s.arg(chapter)),
                      qPrintable(result.err));
             QVERIFY(times.at(1) - times.at(0) >= 950);
-        }
-        if (result.exitCode == 1) {
-            QVERIFY(result.book().isEmpty());
-            return;
         }
         // Written either way, with or without the chapter, and the result line stays the same.
         QVERIFY(result.out.startsWith(u"取书进度：下载成功！\n"_s));
