@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -43,7 +44,18 @@ void TestLibrary::roundTrip() {
         QVERIFY(books.storeChapter(*id, {1, url + u"2.html"_s, u"第二章"_s, QString(), {u"y"_s}}));
         QVERIFY(books.recordBuild(*id, u"txt"_s, u"gbk"_s, u"/shelf/书名.txt"_s, u"ab"_s));
         QCOMPARE(books.keepBook(url, u"127.0.0.1"_s, u"书名"_s, u"作者：某"_s), id);
+        // Another book that holds a chapter at the same address.
+        const auto other = books.keepBook(u"http://127.0.0.1/other/"_s, u"h"_s, u"t"_s, u"a"_s);
+        QVERIFY(other && books.storeChapter(*other, {0, url + u"1.html"_s, u"n"_s, {}, {u"z"_s}}));
     }
+    // What an update reads ahead on a thread of its own is what it would query chapter by chapter.
+    const QHash<QString, QStringList> held{{url + u"1.html"_s, captures},
+                                           {url + u"2.html"_s, {u"y"_s}}};
+    QCOMPARE(library::readHeldChapters(path, url), held);
+    QCOMPARE(library::readHeldChapters(path, url + u"x"_s), (QHash<QString, QStringList>()));
+    QCOMPARE(library::readHeldChapters(dir.filePath(u"none.sqlite"_s), url),
+             (QHash<QString, QStringList>()));
+    QVERIFY(!QFileInfo::exists(dir.filePath(u"none.sqlite"_s)));
     library::BookLibrary books;
     QString error;
     QVERIFY2(books.open(path, false, &error), qPrintable(error));
