@@ -26,7 +26,6 @@
 #include <unistd.h>
 
 #include <mutex>
-#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -63,9 +62,11 @@ struct Fixture : PageSteps {
 
 constexpr char kHostsName[] = "kestrelon-guard.test";
 
-// While it lives, 127.0.0.1 counts as a public address.
+// While it lives, 127.0.0.1 counts as a public address (unless it is made for a private site).
 struct PublicLoopback {
-    PublicLoopback() { RequestGuard::treatAsPublicForTesting(u"127.0.0.1"_s); }
+    explicit PublicLoopback(bool on = true) {
+        RequestGuard::treatAsPublicForTesting(on ? u"127.0.0.1"_s : QString());
+    }
     ~PublicLoopback() { RequestGuard::treatAsPublicForTesting(QString()); }
 };
 
@@ -335,9 +336,7 @@ private slots:
         }
         html.replace(u"SITE"_s, QString::number(m_site.port()));
         html.replace(u"PRIVATE"_s, QString::number(m_privatePort));
-        std::optional<PublicLoopback> publicLoopback;
-        if (publicSite)
-            publicLoopback.emplace();
+        const PublicLoopback publicLoopback(publicSite);
         serveGuardPage(html);
         HiddenBrowser browser;
         if (task == u"convert"_s) {
