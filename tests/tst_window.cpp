@@ -166,7 +166,7 @@ private slots:
         QCOMPARE(window.btnCmd(0)->toolTip(), shelf);
     }
 
-    void downloadMatchesTheTerminalFrontEnd() {
+    void downloadMatchesTheTerminalThenAsksBeforeReplacing() {
         frmMain window;
         window.cmbCode()->setCurrentText(u"utf-8"_s);
         window.checkBox(0)->setChecked(true);
@@ -194,6 +194,21 @@ private slots:
         QCOMPARE(cli.exitCode, 0);
         QVERIFY(!cli.book().isEmpty());
         QCOMPARE(support::readBytes(bookPath()), cli.book());
+
+        // The next download finds a book of its name: the reader is asked, and "no" keeps it.
+        // (What "yes" does to the file is tested in tst_endtoend.)
+        QVERIFY(support::writeBytes(bookPath(), "old book"));
+        QString question;
+        download(window, contents(), [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            question = box->windowTitle() + u"|"_s + box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
+        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
+        QCOMPARE(support::readBytes(bookPath()), QByteArray("old book"));
     }
 
     // A stop before the site answers is tst_endtoend's (the same job, given up by the view).
@@ -240,23 +255,6 @@ private slots:
         QCOMPARE(support::readBytes(m_settings), settingsBefore);
         QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
         QCOMPARE(window.label(3)->toolTip(), QString());
-    }
-
-    void replaceQuestion() {
-        // (What "yes" does to the file is tested in tst_endtoend.)
-        QVERIFY(support::writeBytes(bookPath(), "old book"));
-        frmMain window;
-        QString question;
-        download(window, contents(), [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            question = box->windowTitle() + u"|"_s + box->text();
-            box->button(QMessageBox::No)->click();
-        });
-        QCOMPARE(question, u"Kestrelon|文件已经存在,要替换吗？"_s);
-        QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
-        QCOMPARE(support::readBytes(bookPath()), QByteArray("old book"));
     }
 
     void siteList_data() {
