@@ -80,8 +80,6 @@ class TestSearch : public QObject {
     }
 
 private slots:
-    void init() { QVERIFY(m_dir.isValid()); }
-
     void search_data() {
         QTest::addColumn<QString>("keys"); // "@" stands for the site's address
         QTest::addColumn<bool>("post");
