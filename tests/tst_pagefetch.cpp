@@ -134,6 +134,9 @@ private slots:
                 !support::writeBytes(u"/etc/hosts"_s,
                                      hosts + (hosts.endsWith('\n') ? "" : "\n") + m_hostsLine))
                 m_hostsLine.clear();
+            else // the rows that use the name would pass without it
+                QCOMPARE(QHostInfo::fromName(QString::fromLatin1(kHostsName)).addresses().value(0),
+                         QHostAddress(u"127.0.0.2"_s));
         }
     }
 
@@ -328,12 +331,8 @@ private slots:
         QFETCH(QString, task);
         QFETCH(bool, publicSite);
         QFETCH(QString, html);
-        if (html.contains(QLatin1String(kHostsName))) {
-            if (m_hostsLine.isEmpty())
-                QSKIP("needs root to add a name to /etc/hosts");
-            QCOMPARE(QHostInfo::fromName(QString::fromLatin1(kHostsName)).addresses().value(0),
-                     QHostAddress(u"127.0.0.2"_s));
-        }
+        if (html.contains(QLatin1String(kHostsName)) && m_hostsLine.isEmpty())
+            QSKIP("needs root to add a name to /etc/hosts");
         html.replace(u"SITE"_s, QString::number(m_site.port()));
         html.replace(u"PRIVATE"_s, QString::number(m_privatePort));
         const PublicLoopback publicLoopback(publicSite);
