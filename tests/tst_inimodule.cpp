@@ -16,7 +16,6 @@ class TestIniModule : public QObject {
 private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
         setSettingsFileOverride(settingsPath());
     }
 
