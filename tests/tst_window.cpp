@@ -362,7 +362,9 @@ private slots:
         window.show();
         auto platform = std::make_unique<RecordingTray>();
         const auto &log = platform->requests;
-        Tray32 tray(&window, std::move(platform), {.enabled = false});
+        Tray32::Design design;
+        design.enabled = false;
+        Tray32 tray(&window, std::move(platform), design);
         // A control stored disabled removes an icon it never showed.
         QCOMPARE(log.size(), 1);
         QCOMPARE(log.last().first, Request::Delete);
