@@ -8,6 +8,8 @@
 
 #include <QFileInfo>
 
+#include <system_error>
+
 using namespace Qt::StringLiterals;
 
 namespace pipeline {
@@ -90,8 +92,12 @@ bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
 
 void UpdateSession::readAhead(const QString &contentsUrl) {
     m_aheadUrl = contentsUrl;
-    m_readingAhead =
-        std::async(std::launch::async, library::readHeldChapters, m_library.path(), contentsUrl);
+    try {
+        m_readingAhead = std::async(std::launch::async, library::readHeldChapters, m_library.path(),
+                                    contentsUrl);
+    } catch (const std::system_error &) {
+        // No thread to be had: each chapter is read when its turn comes, as without reading ahead.
+    }
 }
 
 std::optional<QStringList> UpdateSession::captures(int chapter, QString *error) {
