@@ -1,16 +1,18 @@
 #pragma once
-// A forward HTTP proxy on 127.0.0.1 for tests, in its own threads: it passes each request on to
-// its site (one request a connection) and counts the requests it carried. It can demand
-// credentials, as a company's proxy does.
+// A forward HTTP proxy on 127.0.0.1 for tests, in its own thread: it passes each request on to
+// its site and counts the requests it carried. It can demand credentials, as a company's proxy
+// does.
 
 #include <QByteArray>
 #include <QString>
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
-#include <vector>
+
+namespace httplib {
+class Server;
+}
 
 namespace support {
 
@@ -28,16 +30,9 @@ public:
     int carried() const { return m_carried.load(); }
 
 private:
-    void serve();
-    void handle(int client);
-
-    int m_listener = -1;
-    int m_port = 0;
-    QByteArray m_authorization; // the header value a request must carry; "" for none
-    std::atomic<bool> m_stopping{false};
-    std::thread m_acceptor;
-    std::mutex m_mutex;
-    std::vector<std::thread> m_workers;
+    std::unique_ptr<httplib::Server> m_server;
+    int m_port = -1;
+    std::thread m_serving;
     std::atomic<int> m_carried{0};
 };
 
