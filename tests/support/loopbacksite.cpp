@@ -3,6 +3,7 @@
 #include "demo/demosite.h"
 #include "tests/support/testfiles.h"
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <httplib.h>
@@ -22,24 +23,6 @@ qint64 steadyMs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
-
-// Counts a request while a route answers it, and keeps the most answered at once.
-class Answering {
-public:
-    Answering(std::atomic<int> &active, std::atomic<int> &most)
-        : m_active(active) {
-        const int now = ++active;
-        int seen = most.load();
-        while (now > seen && !most.compare_exchange_weak(seen, now)) {
-        }
-    }
-    ~Answering() { --m_active; }
-    Answering(const Answering &) = delete;
-    Answering &operator=(const Answering &) = delete;
-
-private:
-    std::atomic<int> &m_active;
-};
 
 } // namespace
 
@@ -72,7 +55,12 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
     auto served = std::make_shared<std::atomic<int>>(0);
     m_server->Get(path.toStdString(), [this, page, served](const httplib::Request &req,
                                                            httplib::Response &res) {
-        const Answering answering(m_active, m_maxActive);
+        // Counts the request while it is answered, and keeps the most answered at once.
+        const int now = ++m_active;
+        int most = m_maxActive.load();
+        while (now > most && !m_maxActive.compare_exchange_weak(most, now)) {
+        }
+        const auto answered = qScopeGuard([this] { --m_active; });
         if (page.beforeAnswer)
             page.beforeAnswer();
         if (page.delayMs > 0)
@@ -97,7 +85,8 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
         if (page.gzip)
             res.set_header("Content-Encoding", "gzip");
         const std::string type = page.contentType.toStdString();
-        if (page.trickleMs > 0) {
+        if (page.trickleMs > 0 || page.chunked) {
+            // A trickle comes a byte at a time, a pause before each.
             const int pause = page.trickleMs;
             res.set_chunked_content_provider(
                 type, [body, pause](size_t offset, httplib::DataSink &sink) {
@@ -106,18 +95,10 @@ void LoopbackSite::serve(const QString &path, const Page &page) {
                         return true;
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-                    return sink.write(body.constData() + offset, 1);
+                    const size_t piece = pause > 0 ? 1 : 4096;
+                    return sink.write(body.constData() + offset,
+                                      std::min(piece, size_t(body.size()) - offset));
                 });
-        } else if (page.chunked) {
-            res.set_chunked_content_provider(type, [body](size_t offset, httplib::DataSink &sink) {
-                if (offset < size_t(body.size())) {
-                    const size_t piece = std::min<size_t>(4096, size_t(body.size()) - offset);
-                    sink.write(body.constData() + offset, piece);
-                } else {
-                    sink.done();
-                }
-                return true;
-            });
         } else if (page.cutAfter >= 0) {
             const qsizetype cut = page.cutAfter;
             res.set_content_provider(size_t(body.size()), type,
