@@ -16,15 +16,13 @@ namespace support {
 
 bool makeCertificate(const QString &folder, const QString &name, const QStringList &arguments) {
     const QDir dir(folder);
-    return QProcess::execute(
-               QStringLiteral("openssl"),
-               QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-days"),
-                           QStringLiteral("2"), QStringLiteral("-nodes"), QStringLiteral("-newkey"),
-                           QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                           QStringLiteral("ec_paramgen_curve:prime256v1"),
-                           QStringLiteral("-keyout"), dir.filePath(name + QStringLiteral(".key")),
-                           QStringLiteral("-out"), dir.filePath(name + QStringLiteral(".pem"))} +
-                   arguments) == 0;
+    const QStringList request =
+        u"req -x509 -days 2 -nodes -newkey ec -pkeyopt ec_paramgen_curve:prime256v1"_s.split(u' ');
+    return QProcess::execute(u"openssl"_s,
+                             request +
+                                 QStringList{u"-keyout"_s, dir.filePath(name + u".key"_s),
+                                             u"-out"_s, dir.filePath(name + u".pem"_s)} +
+                                 arguments) == 0;
 }
 
 namespace {
@@ -59,8 +57,7 @@ bool writeBytes(const QString &path, const QByteArray &bytes) {
 }
 
 QByteArray encoded(const QString &text, const char *encoding) {
-    QStringEncoder encoder(encoding);
-    return encoder.encode(text);
+    return QStringEncoder(encoding).encode(text);
 }
 
 QByteArray gbk(const QString &text) {
