@@ -148,17 +148,13 @@ private slots:
         QVERIFY(first.start() && second.start());
         const auto found = run({u"--search"_s, u"灯塔"_s}, {&first, &second}, {});
         QCOMPARE(found.exitCode, 0);
-        const QStringList lines = found.out.split(u'\n', Qt::SkipEmptyParts);
-        const QStringList expected{second.url(u"/b/2/"_s), first.url(u"/a/2/"_s),
-                                   second.url(u"/b/1/"_s), first.url(u"/a/1/"_s),
-                                   first.url(u"/a/3/"_s)};
-        QCOMPARE(lines.size(), expected.size() + 1);
-        QVERIFY2(lines.first().startsWith(u"序号"_s), qPrintable(found.out));
-        for (qsizetype i = 0; i < expected.size(); ++i) {
-            const QString &line = lines.at(i + 1);
-            QVERIFY2(line.startsWith(QString::number(i + 1)) && line.endsWith(expected.at(i)),
-                     qPrintable(found.out));
-        }
+        QStringList shown; // each line's number and address
+        for (const QString &line : found.out.split(u'\n', Qt::SkipEmptyParts))
+            shown.append(line.section(u' ', 0, 0) + u' ' + line.section(u' ', -1));
+        QCOMPARE(shown,
+                 (QStringList{u"序号 地址"_s, u"1 "_s + second.url(u"/b/2/"_s),
+                              u"2 "_s + first.url(u"/a/2/"_s), u"3 "_s + second.url(u"/b/1/"_s),
+                              u"4 "_s + first.url(u"/a/1/"_s), u"5 "_s + first.url(u"/a/3/"_s)}));
         const auto picked =
             run({u"--search"_s, u"灯塔"_s, u"--pick"_s, u"2"_s, u"--encoding"_s, u"utf-8"_s},
                 {&first, &second}, {});
@@ -253,8 +249,6 @@ private slots:
         QTest::addColumn<QString>("pageUrl");
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("kept"); // "" when the result is left out
-        QTest::newRow("public page, loopback result")
-            << u"http://books.example/s"_s << u"http://127.0.0.1:8917/book/1/"_s << QString();
         QTest::newRow("public page, private network result")
             << u"http://books.example/s"_s << u"http://192.168.1.2/b/"_s << QString();
         QTest::newRow("public page, its own result")
