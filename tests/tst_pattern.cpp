@@ -6,7 +6,6 @@
 #include "pattern/htmltotext.h"
 #include "pattern/pattern.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -88,29 +87,22 @@ private slots:
 
     void brokenTextIsSearchedAsRepaired_data() {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<QString>("value"); // of the first match
+        QTest::addColumn<QString>("value"); // of the first match of <b>(.*?)</b>
         QTest::addColumn<int>("matches");
 
-        const QString rule = u"<b>(.*?)</b>"_s;
         const QChar high(0xD800);
         const QChar low(0xDC00);
         QTest::newRow("lone surrogates in and between the values")
-            << u"<b>a"_s + high + u"b</b>"_s + low + u"<b>c"_s + low + u"</b>"_s + high << rule
+            << u"<b>a"_s + high + u"b</b>"_s + low + u"<b>c"_s + low + u"</b>"_s + high
             << u"a\uFFFDb"_s << 2;
         QTest::newRow("a pair the wrong way round")
-            << u"<b>"_s + low + high + u"</b>"_s << rule << u"\uFFFD\uFFFD"_s << 1;
-        QTest::newRow("a pair stays a character") << u"<b>😀</b>"_s << rule << u"😀"_s << 1;
-        // What a decoder makes of 2,000 random bytes read as UTF-16: no rule matches, none fails.
-        QString junk(1000, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(junk.data()), junk.size() / 2);
-        QTest::newRow("random bytes")
-            << junk << u"<div id=\"content\">(.*?)</div>"_s << QString() << 0;
+            << u"<b>"_s + low + high + u"</b>"_s << u"\uFFFD\uFFFD"_s << 1;
+        QTest::newRow("a pair stays a character") << u"<b>😀</b>"_s << u"😀"_s << 1;
     }
 
     void brokenTextIsSearchedAsRepaired() {
         QFETCH(QString, text);
-        QFETCH(QString, pattern);
+        const QString pattern = u"<b>(.*?)</b>"_s;
         MatchFailure failure;
         const auto value = findValue(text, {pattern}, nullptr, &failure);
         QVERIFY2(value, qPrintable(failure.message));
