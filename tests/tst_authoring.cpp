@@ -139,11 +139,8 @@ private slots:
                      {.body = utf8Page(u"<div id=\"content\">外链之书的正文。</div>"_s)});
         QVERIFY(m_site.start());
 
-        // Without its tagSort line, which a job would write back.
-        QString rules = QStringDecoder("GBK").decode(
-            demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port())));
         const QString settings = m_dir.filePath(u"Kestrelon.ini"_s);
-        QVERIFY(support::writeBytes(settings, support::gbk(rules.remove(u"tagSort=\r\n"_s))));
+        QVERIFY(support::writeBytes(settings, demo::demoSiteSettings(host())));
         iniModule::setSettingsFileOverride(settings);
         m_pipeline = std::make_unique<Pipeline>(m_view);
     }
@@ -182,7 +179,7 @@ private slots:
         QFETCH(QString, address);
         QFETCH(QString, rule);
         // The demo book's section, the row's rule in place of the line of its key.
-        const QByteArray settings = support::bookRules(u"127.0.0.1:%1"_s.arg(m_site.port()), rule);
+        const QByteArray settings = support::bookRules(host(), rule);
         const QString path = m_dir.filePath(u"check.ini"_s);
         QVERIFY(support::writeBytes(path, settings));
         // The correct section checks the third chapter, which has two follow-on pages.
@@ -223,10 +220,8 @@ private slots:
         // The check made a download's requests: the same pages in the same order, each with the
         // browser's User-Agent and the cookie the site set.
         const qsizetype downloadFrom = m_site.clientRequests().size();
-        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = arguments.last();
-        const auto ended = download(address, BookFormat::Text, u"gbk"_s);
-        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = QString();
-        QCOMPARE(ended, std::optional(EndState::Success));
+        QCOMPARE(download(address, BookFormat::Text, u"gbk"_s, true, arguments.last()),
+                 std::optional(EndState::Success));
         QCOMPARE(requests(downloadFrom), checked);
         QVERIFY(checked.size() > 2 && checked.first().contains(u"Mozilla"_s) &&
                 !checked.last().endsWith(u' '));
@@ -296,11 +291,10 @@ private slots:
              {std::tuple(BookFormat::Text, true, 3), std::tuple(BookFormat::Text, false, 3),
               std::tuple(BookFormat::Epub, true, 0)}) {
             m_view.report = {};
-            m_view.onEvents = [this, replace] { m_view.replaceAnswer = replace; };
-            QCOMPARE(download(u"/esc/"_s, format, u"gbk"_s), std::optional(EndState::Success));
+            QCOMPARE(download(u"/esc/"_s, format, u"gbk"_s, replace),
+                     std::optional(EndState::Success));
             QCOMPARE(m_view.report.unencodable, unencodable);
         }
-        m_view.onEvents = nullptr;
     }
 
 private:
@@ -312,13 +306,19 @@ private:
         return seen;
     }
 
+    QString host() const { return u"127.0.0.1:%1"_s.arg(m_site.port()); }
+
+    // A job on the shelf of the test; replace answers the question for a book already there, and
+    // chapter, when given, is the range's first and last chapter.
     std::optional<EndState> download(const QString &address, BookFormat format,
-                                     const QString &encoding) {
+                                     const QString &encoding, bool replace = true,
+                                     const QString &chapter = {}) {
         m_view.inputs.contentsUrl = m_site.url(address);
+        m_view.inputs.firstChapterUrl = m_view.inputs.lastChapterUrl = chapter;
         m_view.inputs.format = format;
         m_view.inputs.encoding = encoding;
         m_view.inputs.bookshelfFolder = m_shelf->path() + u'/';
-        m_view.replaceAnswer = true;
+        m_view.replaceAnswer = replace;
         return m_pipeline->download();
     }
 
