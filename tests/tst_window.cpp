@@ -233,21 +233,19 @@ private slots:
             return u"<a onmouseup='document.body.focus()' href='http://%1'>%2</a>"_s.arg(host,
                                                                                          name);
         };
-        const QString lastRowEnd = u"</td><td></td><td></td>"_s;
-
-        QTest::newRow("four sites: a full row, then one with two empty cells")
+        // The fourth site's host and name hold markup, and its name a "$1" that the page's
+        // replacement must leave as it is.
+        QTest::newRow("a full row, then one with two empty cells; markup is shown as text")
             << u"[全局设置]\r\n书架路径=/tmp/\r\n[a.com]\r\ntagName=甲\r\n[b.com]\r\ntagName=乙\r\n"
-               u"[c.com]\r\ntagName=丙网址\r\n[d.com]\r\ntagName=$1\r\n"_s
+               u"[c.com]\r\ntagName=丙网址\r\n[x.com'><img src=x>]\r\n"
+               u"tagName=<img src=x onerror=\"alert(1)\">&$1\r\n"_s
             << u"<tr><td align='left'>"_s + link(u"a.com"_s, u"甲"_s) +
                    u"</td><td align='center'>"_s + link(u"b.com"_s, u"乙"_s) +
                    u"</td><td align='right'>"_s + link(u"c.com"_s, u"丙网址"_s) +
-                   u"</td></tr><tr><td align='left'>"_s + link(u"d.com"_s, u"$1"_s) + lastRowEnd;
-        QTest::newRow("markup in a host or a name is shown as text")
-            << u"[x.com'><img src=x>]\r\ntagName=<img src=x onerror=\"alert(1)\">&\r\n"_s
-            << u"<tr><td align='left'>"_s +
+                   u"</td></tr><tr><td align='left'>"_s +
                    link(u"x.com&#39;&gt;&lt;img src=x&gt;"_s,
-                        u"&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;"_s) +
-                   lastRowEnd;
+                        u"&lt;img src=x onerror=&quot;alert(1)&quot;&gt;&amp;$1"_s) +
+                   u"</td><td></td><td></td>"_s;
         QTest::newRow("tagName as a second key, or ending the file without a line break")
             << u"[a.com]\r\ntagTitle=x\r\ntagName=甲\r\n[全局设置]\r\n书架路径=/tmp/\r\n"
                u"[z.com]\r\ntagName=末"_s
