@@ -38,9 +38,9 @@ private slots:
     // abandoned ones are never heard of.
     void abandonedRequestsAreNeverHeardOf() {
         ParallelClient client;
-        QList<std::pair<int, HttpResult>> ended;
-        client.onEnded = [&ended](int request, HttpResult result) {
-            ended.append({request, std::move(result)});
+        QList<int> ended; // -1 for a request that did not get its page whole
+        client.onEnded = [&ended](int request, const HttpResult &result) {
+            ended.append(result.ok && result.status == 200 ? request : -1);
         };
         for (int c = 1; c <= 3; ++c)
             client.start(m_site->url(u"/slow/%1.html"_s.arg(c)), {});
@@ -51,14 +51,8 @@ private slots:
         const QList<int> expected{client.start(m_site->url(u"/slow/4.html"_s), {}),
                                   client.start(m_site->url(u"/slow/5.html"_s), {})};
         QTRY_COMPARE(ended.size(), expected.size());
-        QList<int> seen;
-        for (const auto &[request, result] : std::as_const(ended)) {
-            QVERIFY(result.ok);
-            QCOMPARE(result.status, 200);
-            seen.append(request);
-        }
-        std::sort(seen.begin(), seen.end());
-        QCOMPARE(seen, expected);
+        std::sort(ended.begin(), ended.end());
+        QCOMPARE(ended, expected);
         QCOMPARE(client.inFlight(), 0);
     }
 
