@@ -15,15 +15,6 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// How chapter `chapter` of a book is served; the others as plain pages.
-std::function<support::Page(int)> at(int chapter, const support::Page &page) {
-    return [chapter, page](int c) { return c == chapter ? page : support::Page{}; };
-}
-
-} // namespace
-
 class TestNetwork : public QObject {
     Q_OBJECT
 
@@ -255,6 +246,10 @@ private slots:
     }
 
 private:
+    // How chapter `chapter` of a book is served; the others as plain pages.
+    static std::function<support::Page(int)> at(int chapter, const support::Page &page) {
+        return [chapter, page](int c) { return c == chapter ? page : support::Page{}; };
+    }
     void serveBook(const QString &folder, int chapters,
                    const std::function<support::Page(int)> &page = {}) {
         support::serveBook(m_site, folder, folder, support::chapterTexts(chapters), page);
