@@ -61,7 +61,8 @@ private slots:
                          u"3.html"_s));
         serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), QString()));
         serve(u"/long/index.html"_s,
-              threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(513, u'长')),
+              threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(512, u'中')) +
+                             post(u"甲"_s, QString(513, u'长')),
                          QString()));
         // Authors whose names mean something in a rule.
         serve(u"/names/index.html"_s, threadPage(post(u"丙(丁|戊"_s, u"丙丁戊的长帖子。"_s) +
@@ -108,9 +109,8 @@ private slots:
         QTest::newRow("0 keeps every block, <BR> becoming a line break")
             << forum << QString() << u"0"_s << u"甲"_s
             << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-        QTest::newRow("exactly 10 characters is not more than 10")
-            << forum << QString() << u"10"_s << u"甲"_s << QString();
-        QTest::newRow("empty means 512: 513 characters kept, 511 not")
+        // Exactly 512 characters is not more than 512.
+        QTest::newRow("empty means 512: 513 characters kept, 512 and 511 not")
             << u"/long/index.html"_s << QString() << QString() << u"甲"_s
             << I + QString(513, u'长');
         // A name read from the page is matched as it is written (were it not, its parenthesis would
