@@ -275,8 +275,8 @@ private slots:
         QCOMPARE(checked.exitCode, 0);
         QCOMPARE(checked.shelf, before);
         QCOMPARE(asked(from), (QStringList{u"/a/"_s, u"/b/"_s}));
+        // The first site was asked (above), and its answer waited for the other site's.
         QVERIFY(!meeting.missed);
-        QCOMPARE(meeting.hosts.size(), 2);
 
         QHash<QString, QJsonObject> found;
         for (const QJsonValue &book :
