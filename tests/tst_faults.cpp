@@ -248,11 +248,9 @@ void TestFaults::faults() {
         if (kept)
             books.removeAll(u"平常之书.txt"_s);
     }
-    if (bookText.isEmpty()) {
-        QVERIFY2(books.isEmpty(), qPrintable(books.join(u", "_s)));
+    QCOMPARE(books.size(), bookText.isEmpty() ? 0 : 1);
+    if (bookText.isEmpty())
         return;
-    }
-    QCOMPARE(books.size(), 1);
     if (!bookFile.isEmpty())
         QCOMPARE(books.first(), bookFile);
     if (bookText != kAnyText) // the byte-order mark is read as such
