@@ -64,9 +64,6 @@ private slots:
         rules.tagAuthor = {u"作者：(.*?)<"_s};
         rules.tagVolume = {u"<h2>(.*?)</h2>"_s};
         rules.tagChapter = {u"<li><a href=\"(.*?)\">(.*?)</a></li>"_s};
-        const QString ch1 = chapter(u"1.html"_s, u"第一章"_s);
-        const QString ch2 = chapter(u"2.html"_s, u"第二章"_s);
-        const QString ch3 = chapter(u"3.html"_s, u"第三章"_s);
 
         QTest::newRow("title, author, names cleaned, links resolved")
             << u"<h1> 天 龙 </h1><p>作者：金&nbsp; 庸</p>"_s +
@@ -75,7 +72,9 @@ private slots:
 
         QTest::newRow("no chapter fails") << u"<h1>书</h1>"_s << rules << request() << u"failed"_s;
 
-        const QString volumes = ch1 + volume(u"卷一"_s) + ch2 + ch3 + volume(u"卷二"_s) +
+        const QString volumes = chapter(u"1.html"_s, u"第一章"_s) + volume(u"卷一"_s) +
+                                chapter(u"2.html"_s, u"第二章"_s) +
+                                chapter(u"3.html"_s, u"第三章"_s) + volume(u"卷二"_s) +
                                 chapter(u"4.html"_s, u"第四章"_s);
         QTest::newRow("volume name only at a volume's first chapter")
             << volumes << rules << request()
