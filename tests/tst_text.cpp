@@ -130,11 +130,10 @@ private slots:
             << u"第一章 开始\r\n正文。"_s << u"第一章 开始"_s << false
             << i + u"第一章 开始\r\n"_s + i + u"正文。"_s;
         // Punctuation runs: each rule is one pass in a fixed order, then a run of ellipses is two.
-        QTest::newRow("full stops and ellipses")
-            << u"好。。。a…b……………c"_s << QString() << false << i + u"好……a……b……c"_s;
         // "、、" and "…、" go before "。。" does: the "、" its "…" is left with stays.
-        QTest::newRow("enumeration commas, a mark after a later rule")
-            << u"、、、好。。、"_s << QString() << false << i + u"……好……、"_s;
+        QTest::newRow("full stops, ellipses and enumeration commas; a mark after a later rule")
+            << u"好。。。a…b……………c、、、好。。、"_s << QString() << false
+            << i + u"好……a……b……c……好……、"_s;
     }
 
     void typesetChapterLaysOut() {
