@@ -113,14 +113,12 @@ private slots:
         QTest::newRow("lines that begin with a space are paragraphs")
             << u"abc\r\n def\r\nghi\r\n jkl\r\nmno"_s << QString() << false
             << i + u"abc\r\n"_s + i + u"defghi\r\n"_s + i + u"jklmno"_s;
-        QTest::newRow("wrapped lines join at sentence ends")
-            << u"他来了\r\n我们走吧。\r\n好"_s << QString() << false
-            << i + u"他来了我们走吧。\r\n"_s + i + u"好"_s;
+        QTest::newRow("wrapped lines join at sentence ends, closing quotes included")
+            << u"他来了\r\n我们走吧。\r\n好\r\n甲。”\r\n乙\r\n丙"_s << QString() << false
+            << i + u"他来了我们走吧。\r\n"_s + i + u"好甲。”\r\n"_s + i + u"乙丙"_s;
         QTest::newRow("LF line ends, blank lines and trailing spaces")
             << u"甲。   \n\n\n乙。\n丙\n"_s << QString() << false
             << i + u"甲。\r\n"_s + i + u"乙。\r\n"_s + i + u"丙"_s;
-        QTest::newRow("closing quote keeps its break")
-            << u"甲。”\r\n乙\r\n丙"_s << QString() << false << i + u"甲。”\r\n"_s + i + u"乙丙"_s;
         QTest::newRow("ASCII quote loses its break when joining")
             << u"甲。\"\r\n乙\r\n丙"_s << QString() << false << i + u"甲。\"乙丙"_s;
         QTest::newRow("only blanks") << u" \r\n\t \r\n"_s << QString() << false << QString();
