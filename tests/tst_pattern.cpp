@@ -148,23 +148,22 @@ private slots:
     }
 
     void combineUrlResolvesLinks_data() {
-        QTest::addColumn<QString>("base");
+        // Every link is found on http://books.example/a/b.html.
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("expected");
 
-        const QString base = u"http://books.example/a/b.html"_s;
         QTest::newRow("dot segments past the root, query and fragment")
-            << base << u"./x/./../../../y.html?q=1#f"_s << u"http://books.example/y.html?q=1#f"_s;
+            << u"./x/./../../../y.html?q=1#f"_s << u"http://books.example/y.html?q=1#f"_s;
         QTest::newRow("space encoded, blanks around dropped")
-            << base << u" my file.html \r\n"_s << u"http://books.example/a/my%20file.html"_s;
+            << u" my file.html \r\n"_s << u"http://books.example/a/my%20file.html"_s;
         QTest::newRow("colon in text that is no scheme")
-            << base << u"他说:好<br />"_s
+            << u"他说:好<br />"_s
             << u"http://books.example/a/%E4%BB%96%E8%AF%B4:%E5%A5%BD%3Cbr%20/%3E"_s;
-        QTest::newRow("broken link") << base << u"http://[::1"_s << base;
+        QTest::newRow("broken link") << u"http://[::1"_s << u"http://books.example/a/b.html"_s;
     }
 
     void combineUrlResolvesLinks() {
-        QFETCH(QString, base);
+        const QString base = u"http://books.example/a/b.html"_s;
         QFETCH(QString, link);
         QFETCH(QString, expected);
         QCOMPARE(combineUrl(base, link), expected);
