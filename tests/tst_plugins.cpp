@@ -109,7 +109,6 @@ private slots:
         QTest::newRow("0 keeps every block, <BR> becoming a line break")
             << forum << QString() << u"0"_s << u"甲"_s
             << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-        // Exactly 512 characters is not more than 512.
         QTest::newRow("empty means 512: 513 characters kept, 512 and 511 not")
             << u"/long/index.html"_s << QString() << QString() << u"甲"_s
             << I + QString(513, u'长');
