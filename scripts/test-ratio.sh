@@ -22,4 +22,4 @@ other=$((tests - programs - support - fuzz - plugins))
 code=$(grep -vE '^(tests|bench)/|^packaging/rendericon\.cpp$' <<<"$files" | count)
 echo "tests: $tests lines (programs $programs, support $support, fuzz $fuzz, test plug-ins $plugins$other)"
 echo "code: $code lines (without bench/ and build tools)"
-echo "ratio: $((100 * tests / code)) %"
+printf 'ratio: %d.%d %%\n' $((1000 * tests / code / 10)) $((1000 * tests / code % 10))
