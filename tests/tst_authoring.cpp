@@ -107,9 +107,7 @@ public:
 
 private slots:
     void initTestCase() {
-        m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         // A book in the demo site's markup whose every name and text needs escaping in XHTML;
         // its first chapter goes on to a follow-on page.
         m_site.serve(
@@ -323,8 +321,8 @@ private:
     }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+    demo::DemoSite m_demo{m_book};
     QTemporaryDir m_dir;
     support::RecordingView m_view;
     std::unique_ptr<Pipeline> m_pipeline;

@@ -16,11 +16,7 @@ class TestCli : public QObject {
 
 private slots:
     void initTestCase() {
-        // Six chapters hold every kind the demo site has: follow-on pages, a separate text
-        // document and an advertisement.
-        m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         QVERIFY(m_site.start());
         m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(m_settings,
@@ -79,8 +75,10 @@ private:
     QString contents() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    // Six chapters hold every kind the demo site has: follow-on pages, a separate text
+    // document and an advertisement.
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+    demo::DemoSite m_demo{m_book};
     QTemporaryDir m_dir;
     QString m_settings;
 };

@@ -20,9 +20,7 @@ class TestNetwork : public QObject {
 
 private slots:
     void initTestCase() {
-        m_book = demo::generateDemoBook({.chapters = 12, .volumes = 3, .paragraphs = 4});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         serveBook(u"paced"_s, 16, [](int) { return support::Page{.delayMs = 150}; });
         // The script's own text must not read as a chapter link.
         m_site.serve(u"/scripted/"_s,
@@ -262,8 +260,8 @@ private:
     }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 12, .volumes = 3, .paragraphs = 4});
+    demo::DemoSite m_demo{m_book};
     QTemporaryDir m_dir;
     QTemporaryDir m_cache;
     QString m_settings;

@@ -23,9 +23,7 @@ class TestRequests : public QObject {
 
 private slots:
     void initTestCase() {
-        m_book = demo::generateDemoBook({.chapters = 3, .volumes = 1, .paragraphs = 2});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         QVERIFY(m_site.start());
         QVERIFY(support::writeBytes(m_dir.filePath(u"Kestrelon.ini"_s),
                                     demo::demoSiteSettings(u"127.0.0.1:%1"_s.arg(m_site.port()))));
@@ -119,7 +117,7 @@ private slots:
         httplib::SSLServer server(file(u"site.pem"_s).toLocal8Bit().constData(),
                                   file(u"site.key"_s).toLocal8Bit().constData());
         QVERIFY(server.is_valid());
-        m_demo->addRoutes(server);
+        m_demo.addRoutes(server);
         const int port = server.bind_to_any_port("127.0.0.1");
         std::thread serving([&server] { server.listen_after_bind(); });
         const QString settings = m_dir.filePath(u"Kestrelon.ini"_s);
@@ -147,8 +145,8 @@ private:
     QString book() const { return m_site.url(QString::fromLatin1(demo::kDemoBookFolder)); }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 3, .volumes = 1, .paragraphs = 2});
+    demo::DemoSite m_demo{m_book};
     QTemporaryDir m_dir;
 };
 

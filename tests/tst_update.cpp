@@ -65,17 +65,13 @@ class TestUpdate : public QObject {
 
 private slots:
     void initTestCase() {
-        // Forty short chapters with every kind of page the demo site has: follow-on pages,
-        // separate text documents, advertisements.
-        m_book = demo::generateDemoBook({.chapters = 40, .volumes = 3, .paragraphs = 3});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         QVERIFY(m_site.start());
     }
 
     void init() {
-        m_demo->withdraw({});
-        m_demo->revise(39, m_book.chapters.at(39));
+        m_demo.withdraw({});
+        m_demo.revise(39, m_book.chapters.at(39));
     }
 
     void update_data() {
@@ -115,17 +111,17 @@ private slots:
         const QStringList plain{u"--settings"_s, writeSettings(dir), u"--update"_s, contents()};
         const QStringList arguments = options + plain;
 
-        m_demo->publish(before);
+        m_demo.publish(before);
         const auto first = support::runCli(plain, {.shelf = shelf});
         QCOMPARE(first.exitCode, 0);
 
-        m_demo->publish(40);
+        m_demo.publish(40);
         if (change == Change::LastRevised) {
             demo::DemoChapter revised = m_book.chapters.at(39);
             revised.pages.first().append(u"作者修订：此章已补全。"_s);
-            m_demo->revise(39, revised);
+            m_demo.revise(39, revised);
         } else if (change == Change::ChapterWithdrawn) {
-            m_demo->withdraw({10});
+            m_demo.withdraw({10});
         } else if (change == Change::Killed) {
             const auto asked = [this, start = m_site.clientRequests().size(),
                                 chapter = pathsOf(34).first()] {
@@ -352,8 +348,10 @@ private:
     }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    // Forty short chapters with every kind of page the demo site has: follow-on pages,
+    // separate text documents, advertisements.
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 40, .volumes = 3, .paragraphs = 3});
+    demo::DemoSite m_demo{m_book};
 };
 
 QTEST_GUILESS_MAIN(TestUpdate)

@@ -71,9 +71,7 @@ public:
 
 private slots:
     void initTestCase() {
-        m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
-        m_demo = std::make_unique<demo::DemoSite>(m_book);
-        m_demo->addRoutes(m_site.server());
+        m_demo.addRoutes(m_site.server());
         // A book whose second chapter trickles in a byte at a time, never fast enough to end.
         support::serveBook(m_site, u"trickle"_s, u"慢书"_s, support::chapterTexts(3), [](int c) {
             return c == 2 ? support::Page{.body = QByteArray(100000, '<'), .trickleMs = 100}
@@ -366,8 +364,8 @@ private:
     QString bookPath() const { return m_shelf.filePath(m_book.title + u".txt"_s); }
 
     support::LoopbackSite m_site;
-    demo::DemoBook m_book;
-    std::unique_ptr<demo::DemoSite> m_demo;
+    demo::DemoBook m_book = demo::generateDemoBook({.chapters = 6, .volumes = 2, .paragraphs = 4});
+    demo::DemoSite m_demo{m_book};
     QTemporaryDir m_dir;
     QTemporaryDir m_shelf;
     QString m_settings;
