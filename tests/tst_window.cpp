@@ -343,6 +343,9 @@ private slots:
         QVERIFY(log.last().second.hasTip);
         QCOMPARE(log.last().second.tip, u"Tallowmere"_s);
         QCOMPARE(log.last().second.icon.actualSize(QSize(64, 64)), QSize(16, 16));
+        tray.setTip(u"腹有诗书气自华"_s);
+        QCOMPARE(log.last().first, Request::Modify);
+        QCOMPARE(log.last().second.tip, u"腹有诗书气自华"_s);
         tray.setTip(QString());
         QCOMPARE(log.last().first, Request::Modify);
         QVERIFY(!log.last().second.hasTip);
