@@ -44,15 +44,21 @@ LoopbackProxy::LoopbackProxy(const QByteArray &credentials)
             return;
         }
         response.status = answer->status;
+        static const QSet<QByteArray> framing = {"content-length", "transfer-encoding",
+                                                 "connection"};
         for (const auto &[name, value] : answer->headers) {
-            if (name != "Content-Length" && name != "Transfer-Encoding" && name != "Connection")
+            if (!framing.contains(QByteArray::fromStdString(name).toLower()))
                 response.set_header(name, value);
         }
         response.body = answer->body;
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
-    if (m_port > 0)
-        m_serving = std::thread([this] { m_server->listen_after_bind(); });
+    if (m_port <= 0)
+        return;
+    m_serving = std::thread([this] { m_server->listen_after_bind(); });
+    // stop() ends only a server that already runs: one stopped sooner would listen on forever.
+    for (int i = 0; i < 500 && !m_server->is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 LoopbackProxy::~LoopbackProxy() {
