@@ -111,6 +111,15 @@ QString uniqueConnection() {
     return u"kestrelon-library-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+// A connection to the library at path, not yet open. A writer in another process holds the
+// file only briefly, so a connection waits for it rather than failing at once.
+QSqlDatabase addConnection(const QString &name, const QString &path) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+    return db;
+}
+
 } // namespace
 
 QHash<QString, QStringList> readHeldChapters(const QString &path, const QString &contentsUrl) {
@@ -119,9 +128,7 @@ QHash<QString, QStringList> readHeldChapters(const QString &path, const QString 
         return held;
     const QString connection = uniqueConnection();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+        QSqlDatabase db = addConnection(connection, path);
         QSqlQuery query(db);
         query.setForwardOnly(true);
         if (db.open() &&
@@ -175,9 +182,7 @@ bool BookLibrary::open(const QString &path, bool create, QString *error) {
     }
     m_capturesQuery.reset();
     m_path = path;
-    QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, m_connection);
-    db.setDatabaseName(path);
-    db.setConnectOptions(u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+    QSqlDatabase db = addConnection(m_connection, path);
     if (!db.open())
         return failOpen(db.lastError().text());
     QSqlQuery query(db);
