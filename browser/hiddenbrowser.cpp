@@ -91,6 +91,8 @@ HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::millis
     // from its unload handlers); no page guard answers for them, the profile's does.
     m_profileGuard->setPolicy(RequestGuard::Policy::PublicInitiators);
     m_profile->setUrlRequestInterceptor(m_profileGuard);
+    // Nobody sees the page's icon; asking the site for it would only be one more request.
+    m_profile->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
     createPage();
 }
 

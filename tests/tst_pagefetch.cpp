@@ -97,7 +97,8 @@ private slots:
 
         m_site.serve(u"/js/list.js"_s, {.body = "function bookTitle() { return 'Built'; }",
                                         .contentType = "application/javascript"});
-        m_site.server().Get(R"(/beacon/.*)",
+        // The icon of a page counts as a beacon: nobody sees it, so nothing should ask for it.
+        m_site.server().Get(R"(/beacon/.*|/favicon\.ico)",
                             [this](const httplib::Request &req, httplib::Response &) {
                                 const std::lock_guard lock(m_beaconMutex);
                                 m_beacons.append(QString::fromStdString(req.path));
