@@ -466,6 +466,7 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
         return 1;
     }
     int status = 0;
+    int updated = 0;
     for (const updatecheck::BookCheck &check : *checks) {
         if (!check.error.isEmpty()) {
             std::printf("%s\n", u"%1（%2）：检查失败：%3"_s
@@ -483,9 +484,17 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
                                 .constData());
         std::fflush(stdout);
         options.inputs.contentsUrl = check.book.contentsUrl;
-        const int updated = updateBook(options);
-        status = status ? status : updated;
+        const int bookStatus = updateBook(options);
+        status = status ? status : bookStatus;
+        ++updated;
     }
+    // Silence would leave the reader wondering whether anything was checked at all.
+    if (checks->isEmpty())
+        std::printf("%s\n", u"书库里没有书。"_s.toLocal8Bit().constData());
+    else if (updated == 0 && status == 0)
+        std::printf(
+            "%s\n",
+            u"没有书有新章节（检查了 %1 本）。"_s.arg(checks->size()).toLocal8Bit().constData());
     return status;
 }
 
