@@ -174,6 +174,12 @@ bool BookLibrary::open(const QString &path, bool create, QString *error) {
     };
     if (!QSqlDatabase::isDriverAvailable(u"QSQLITE"_s))
         return failOpen(u"缺少 Qt 的 SQLite 驱动"_s);
+    // Nothing is written through a link: SQLite would follow one at the database or at its log
+    // files and write wherever it points.
+    for (const QString &file : {path, path + u"-wal"_s, path + u"-shm"_s}) {
+        if (QFileInfo(file).isSymLink())
+            return failOpen(u"%1 是符号链接，书库不经链接写入"_s.arg(QFileInfo(file).fileName()));
+    }
     if (!QFileInfo::exists(path)) {
         if (!create)
             return failOpen(u"书库不存在"_s);

@@ -82,6 +82,9 @@ void TestLibrary::refused_data() {
     QTest::newRow("newer schema") << u"newer"_s << u"更新的版本"_s;
     QTest::newRow("missing, not to be created") << u"missing"_s << u"不存在"_s;
     QTest::newRow("not a database") << u"garbage"_s << u"书库打开失败"_s;
+    // Neither the database nor its log is written through a link, nor made where one points.
+    QTest::newRow("a link in the database's place") << u"link"_s << u"符号链接"_s;
+    QTest::newRow("a link in its log's place") << u"-wal"_s << u"符号链接"_s;
 }
 
 void TestLibrary::refused() {
@@ -97,6 +100,9 @@ void TestLibrary::refused() {
             QVERIFY(QSqlQuery(db).exec(u"PRAGMA user_version = 99"_s));
         }
         QSqlDatabase::removeDatabase(u"setup"_s);
+    } else if (situation == u"link"_s || situation == u"-wal"_s) {
+        QVERIFY(QFile::link(dir.filePath(u"elsewhere"_s),
+                            situation == u"link"_s ? path : path + situation));
     } else if (situation == u"garbage"_s) {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -108,6 +114,7 @@ void TestLibrary::refused() {
     QVERIFY2(error.contains(reason), qPrintable(error));
     if (situation == u"missing"_s)
         QVERIFY(!QFile::exists(path));
+    QVERIFY(!QFile::exists(dir.filePath(u"elsewhere"_s)));
 }
 
 // Beside a settings file named on the command line (or the program's own), and for the user's own
