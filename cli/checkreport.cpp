@@ -43,6 +43,33 @@ private:
     QString m_text;
 };
 
+// The report as a terminal may show it: control characters in its strings (escape sequences
+// among them, which a page's titles and names may carry) become spaces, so that what a site
+// wrote cannot retitle, recolour or rewrite the terminal.
+QJsonValue printable(const QJsonValue &value) {
+    if (value.isString()) {
+        QString text = value.toString();
+        for (QChar &c : text) {
+            if (c.category() == QChar::Other_Control)
+                c = u' ';
+        }
+        return text;
+    }
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue &item : value.toArray())
+            array.append(printable(item));
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto it = object.begin(); it != object.end(); ++it)
+            *it = printable(*it);
+        return object;
+    }
+    return value;
+}
+
 QString plural(qint64 count, const QString &one, const QString &many) {
     return u"%1 %2"_s.arg(count).arg(count == 1 ? one : many);
 }
@@ -188,7 +215,8 @@ void writeSearch(Writer &out, const QJsonObject &search) {
 
 } // namespace
 
-QString reportText(const QJsonObject &report, bool colour) {
+QString reportText(const QJsonObject &checked, bool colour) {
+    const QJsonObject report = printable(checked).toObject();
     Writer out(colour);
     out.line(out.paint(u"Rule check of "_s + report[u"contentsUrl"_s].toString(), Tone::Heading));
     out.row(u"section"_s, u"[%1] in %2"_s.arg(report[u"host"_s].toString(),

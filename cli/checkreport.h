@@ -7,7 +7,8 @@
 
 namespace rulecheck {
 
-QString reportText(const QJsonObject &report, bool colour);
+// Control characters in the report's strings are shown as spaces.
+QString reportText(const QJsonObject &checked, bool colour);
 
 // Prints the report on standard output, as JSON or as text (in colour on a terminal that takes
 // it). The exit status it stands for: 0 when a book could be made from what it saw, else 1.

@@ -128,11 +128,11 @@ private slots:
                               texts.at(i), i == 0 ? u"<div class=\"next\"><a href=\"1_2.html\">"
                                                     u"下一页</a></div>"_s
                                                   : QString()))});
-        // The second chapter link goes to another host.
-        m_site.serve(
-            u"/foreign/"_s,
-            {.body = utf8Page(u"<h1>外链之书</h1>"_s + chapterLink(u"1.html"_s, u"一"_s) +
-                              chapterLink(u"http://localhost/foreign/2.html"_s, u"二"_s))});
+        // The second chapter link goes to another host; its name holds a terminal's escape.
+        m_site.serve(u"/foreign/"_s,
+                     {.body = utf8Page(
+                          u"<h1>外链之书</h1>"_s + chapterLink(u"1.html"_s, u"一"_s) +
+                          chapterLink(u"http://localhost/foreign/2.html"_s, u"二\x1b]0;x\x07"_s))});
         m_site.serve(u"/foreign/1.html"_s,
                      {.body = utf8Page(u"<div id=\"content\">外链之书的正文。</div>"_s)});
         QVERIFY(m_site.start());
@@ -192,6 +192,7 @@ private slots:
         QCOMPARE(json.exitCode, run.exitCode);
         QFETCH(QString, phrase);
         QVERIFY2(run.out.contains(phrase), qPrintable(run.out));
+        QVERIFY(!run.out.contains(u'\x1b')); // not a terminal: no colour, and none from pages
         QVERIFY(run.shelf.isEmpty() && json.shelf.isEmpty());
         QCOMPARE(support::readBytes(path), settings);
 
