@@ -5,9 +5,11 @@
 #include "pipeline/bookwrite.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/jobview.h"
+#include "text/typeset.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <system_error>
 
 using namespace Qt::StringLiterals;
@@ -122,6 +124,15 @@ std::optional<QStringList> UpdateSession::captures(int chapter, QString *error) 
 }
 
 bool UpdateSession::chapterFetched(int chapter, const QStringList &captures, QString *error) {
+    ++m_fetched;
+    // A chapter without text is most often the site's bot check or "too many requests" in its
+    // place. Kept, it would stand in for the chapter in every later update (and replace a held
+    // text that was good): the next update asks the site again instead.
+    const bool hasText = std::any_of(captures.cbegin(), captures.cend(), [](const QString &page) {
+        return !typeset::cleanText(page, false).isEmpty();
+    });
+    if (!hasText)
+        return true;
     const ChapterList &chapters = m_job->book.chapters;
     const library::ChapterRecord record{chapter, chapters.chapterUrls.value(chapter),
                                         chapters.chapterNames.value(chapter),
@@ -130,7 +141,6 @@ bool UpdateSession::chapterFetched(int chapter, const QStringList &captures, QSt
         *error = m_library.lastError();
         return false;
     }
-    ++m_fetched;
     return true;
 }
 

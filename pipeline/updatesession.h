@@ -1,9 +1,9 @@
 #pragma once
 // An update of a book kept in the library: the chapter loop takes the chapters the library holds
 // from it instead of their pages, except the last one held (a site posts a placeholder and
-// replaces it later), stores every chapter it fetches once its pages are done, and writes the
-// book as a download would, replacing without a question the file the library's last build of
-// the book wrote.
+// replaces it later), stores every chapter it fetches with text once its pages are done, and
+// writes the book as a download would, replacing without a question the file the library's last
+// build of the book wrote.
 
 #include "library/booklibrary.h"
 #include "pipeline/chapterstore.h"

@@ -34,6 +34,7 @@ enum class Change {
     Killed,            // an update is killed mid-way, then run again
     KilledAfterWrite,  // killed between writing the book and recording it
     LibraryUnwritable, // the library's folder refuses new files, root's too
+    TextCame,          // a chapter without text at first (a bot check) has its text now
 };
 Q_DECLARE_METATYPE(Change)
 
@@ -72,6 +73,7 @@ private slots:
     void init() {
         m_demo.withdraw({});
         m_demo.revise(39, m_book.chapters.at(39));
+        m_demo.revise(9, m_book.chapters.at(9));
     }
 
     void update_data() {
@@ -98,6 +100,7 @@ private slots:
         QTest::newRow("killed between the book and its record")
             << QStringList() << 30 << Change::KilledAfterWrite;
         QTest::newRow("unwritable library") << QStringList() << 30 << Change::LibraryUnwritable;
+        QTest::newRow("a chapter's text comes later") << QStringList() << 40 << Change::TextCame;
     }
 
     void update() {
@@ -112,8 +115,13 @@ private slots:
         const QStringList arguments = options + plain;
 
         m_demo.publish(before);
+        if (change == Change::TextCame) {
+            demo::DemoChapter botCheck = m_book.chapters.at(9);
+            botCheck.pages = {{}};
+            m_demo.revise(9, botCheck);
+        }
         const auto first = support::runCli(plain, {.shelf = shelf});
-        QCOMPARE(first.exitCode, 0);
+        QCOMPARE(first.exitCode, change == Change::TextCame ? 4 : 0);
 
         m_demo.publish(40);
         if (change == Change::LastRevised) {
@@ -122,6 +130,8 @@ private slots:
             m_demo.revise(39, revised);
         } else if (change == Change::ChapterWithdrawn) {
             m_demo.withdraw({10});
+        } else if (change == Change::TextCame) {
+            m_demo.revise(9, m_book.chapters.at(9));
         } else if (change == Change::Killed) {
             const auto asked = [this, start = m_site.clientRequests().size(),
                                 chapter = pathsOf(34).first()] {
@@ -160,8 +170,11 @@ private slots:
         const QRegularExpressionMatch counts =
             QRegularExpression(u"从网站取得 (\\d+) 章，从书库取得 (\\d+) 章"_s).match(updated.out);
         QVERIFY2(counts.hasMatch(), qPrintable(updated.out));
-        const int fetched = 41 - before; // chapters before - 1 to 40, counted from 1
+        // Chapters before - 1 to 40, counted from 1, and the one that had no text.
+        const int fetched = 41 - before + int(change == Change::TextCame);
         QStringList expected{QString::fromLatin1(demo::kDemoBookFolder)};
+        if (change == Change::TextCame)
+            expected += pathsOf(9);
         for (int c = before - 1; c < 40; ++c)
             expected += pathsOf(c);
         QStringList asked = m_site.clientPaths(from);
