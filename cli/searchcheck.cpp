@@ -74,7 +74,9 @@ QJsonObject checkSearch(const QString &host, const QString &title, QJsonArray &p
     report[u"status"_s] = qint64(page.status);
     report[u"finalUrl"_s] = page.finalUrl;
     report[u"cookieLength"_s] = page.cookie.size();
-    if (!page.error.isEmpty()) {
+    // A tagSearch the engine cannot run fails the site only once its page has been read: the
+    // probe below says why.
+    if (!page.error.isEmpty() && page.text.isEmpty()) {
         addProblem(problems, QString(), u"fetch"_s, u"%1：%2"_s.arg(page.address, page.error));
         return report;
     }

@@ -170,8 +170,14 @@ void BookSearch::ended(int request, HttpResult result) {
     } else if (const auto text = search::pageText(result, site.rules.charset)) {
         site.page.text = *text;
         const bool redirected = QUrl(site.page.finalUrl) != QUrl(site.request.url);
-        site.results = search::pageResults(site.rules, site.page.finalUrl, *text, redirected);
-        site.state = Site::State::Done;
+        QString failedRule;
+        if (auto results = search::pageResults(site.rules, site.page.finalUrl, *text, redirected,
+                                               &failedRule)) {
+            site.results = std::move(*results);
+            site.state = Site::State::Done;
+        } else {
+            fail(site, u"规则 tagSearch 无效或在搜索页上超出匹配上限：%1"_s.arg(failedRule));
+        }
     } else {
         fail(site, u"网页的 gzip 数据无法解压"_s);
     }

@@ -114,8 +114,9 @@ std::optional<QString> pageText(const HttpResult &result, const QString &charset
     return text;
 }
 
-QList<SearchResult> pageResults(const SearchSite &site, const QString &pageUrl, const QString &text,
-                                bool redirected) {
+std::optional<QList<SearchResult>> pageResults(const SearchSite &site, const QString &pageUrl,
+                                               const QString &text, bool redirected,
+                                               QString *failedRule) {
     // A public page may not point the program at this machine or a private network: --pick
     // would otherwise let it choose what is downloaded from there.
     const bool privateAllowed = addressGuard::privateAllowedFor(pageUrl);
@@ -126,7 +127,13 @@ QList<SearchResult> pageResults(const SearchSite &site, const QString &pageUrl, 
     QList<SearchResult> results;
     for (const QString &rule : site.tagSearch) {
         const auto matches = norModule::allMatches(text, rule);
-        if (!matches || matches->isEmpty())
+        // A rule that cannot run is the site's failure, not a search without results.
+        if (!matches) {
+            if (failedRule)
+                *failedRule = rule;
+            return std::nullopt;
+        }
+        if (matches->isEmpty())
             continue;
         for (const norModule::RuleMatch &match : *matches) {
             if (results.size() >= kMaxResultsPerPage)

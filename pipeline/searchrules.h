@@ -69,9 +69,11 @@ std::optional<QString> pageText(const HttpResult &result, const QString &charset
 // that redirected is taken as the single result when tagSearch finds nothing and tagTitle
 // matches it: the site sent the reader straight to the book. Addresses that are not web pages
 // are left out, and so are addresses of this machine or a private network on a page that is
-// not itself from one.
-QList<SearchResult> pageResults(const SearchSite &site, const QString &pageUrl, const QString &text,
-                                bool redirected);
+// not itself from one. nullopt, with the alternative in *failedRule, when an alternative tried is
+// invalid or the engine gave up on it: as with every rule, no later alternative is tried.
+std::optional<QList<SearchResult>> pageResults(const SearchSite &site, const QString &pageUrl,
+                                               const QString &text, bool redirected,
+                                               QString *failedRule = nullptr);
 
 // results in the order they are shown: the exact title first, then titles that start with the
 // query, then those that contain it, then the rest, each rank in the order given; of results with

@@ -165,7 +165,8 @@ private slots:
     }
 
     void failures_data() {
-        // Each site's answer: 0 none in time, 1 one result, 2 no result, 3 HTTP 500.
+        // Each site's answer: 0 none in time, 1 one result, 2 no result, 3 HTTP 500, 4 a page
+        // its invalid tagSearch cannot read.
         QTest::addColumn<QList<int>>("answers");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("reason"); // of the first site's failure
@@ -173,6 +174,7 @@ private slots:
             << QList<int>{0, 1} << 0 << u"秒内没有回答"_s;
         QTest::newRow("every site fails") << QList<int>{3, 0} << 1 << u"HTTP 500"_s;
         QTest::newRow("no result anywhere") << QList<int>{2, 2} << 5 << QString();
+        QTest::newRow("invalid search rules") << QList<int>{4, 4} << 1 << u"tagSearch"_s;
     }
 
     void failures() {
@@ -190,13 +192,16 @@ private slots:
             });
             QVERIFY(site->start());
         }
-        const auto found = run({u"--search"_s, u"灯塔"_s, u"--json"_s}, {&first, &second}, {},
+        QStringList extras;
+        for (int answer : answers)
+            extras.append(answer == 4 ? u"tagSearch=(["_s : QString());
+        const auto found = run({u"--search"_s, u"灯塔"_s, u"--json"_s}, {&first, &second}, extras,
                                {u"KESTRELON_SEARCH_LIMIT_MS=1000"_s});
         QCOMPARE(found.exitCode, exitCode);
         const QJsonObject report = json(found);
         QCOMPARE(report[u"results"_s].toArray().size(), answers.count(1));
         const QJsonArray failed = report[u"failures"_s].toArray();
-        QCOMPARE(failed.size(), int(answers.count(0) + answers.count(3)));
+        QCOMPARE(failed.size(), int(answers.count(0) + answers.count(3) + answers.count(4)));
         if (!reason.isEmpty()) {
             QCOMPARE(failed.first()[u"host"_s].toString(), host(first));
             QVERIFY2(failed.first()[u"reason"_s].toString().contains(reason),
@@ -268,7 +273,7 @@ private slots:
         site.tagSearch = {u"<a href=\"(.*?)\">(.*?)</a>"_s};
         const auto results =
             search::pageResults(site, pageUrl, u"<a href=\"%1\">书</a>"_s.arg(link), false);
-        QCOMPARE(results.isEmpty() ? QString() : results.first().contentsUrl, kept);
+        QCOMPARE(results->isEmpty() ? QString() : results->first().contentsUrl, kept);
     }
 
 private:
