@@ -456,7 +456,7 @@ int updateBook(const TerminalOptions &options) {
 
 // --update --all: every book the check finds new chapters for, updated one after another, so
 // that no site is asked for more than an update of one book asks. The first failure's status,
-// after trying every book.
+// after trying every book unless Ctrl-C stopped one.
 int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
     const QString path = library::libraryPathFor(iniModule::settingsFilePath());
     QString error;
@@ -487,6 +487,9 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
         const int bookStatus = updateBook(options);
         status = status ? status : bookStatus;
         ++updated;
+        // Ctrl-C stops the whole run, not only the book being updated (2: stopped).
+        if (bookStatus == 2)
+            return status;
     }
     // Silence would leave the reader wondering whether anything was checked at all.
     if (checks->isEmpty())

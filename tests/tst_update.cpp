@@ -309,6 +309,32 @@ private slots:
         QVERIFY(all.shelf.value(u"甲书.txt"_s) != before.value(u"甲书.txt"_s));
     }
 
+    // Ctrl-C during --update --all stops the whole run: the books after the one stopped are not
+    // updated.
+    void updateAllStopped() {
+        support::LoopbackSite site;
+        const QStringList folders{u"a"_s, u"b"_s}; // updated in this order, by title
+        for (const QString &folder : folders)
+            support::serveBook(site, folder, folder + u"书"_s, support::chapterTexts(3));
+        QVERIFY(site.start());
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(u"Kestrelon.ini"_s);
+        QVERIFY(
+            support::writeBytes(settings, support::bookRules(u"127.0.0.1:%1"_s.arg(site.port()))));
+        for (const QString &folder : folders) {
+            const QString book = site.url(u"/%1/"_s.arg(folder));
+            QCOMPARE(support::runCli({u"--settings"_s, settings, u"--update"_s, u"--to"_s,
+                                      book + u"1.html"_s, book})
+                         .exitCode,
+                     0);
+        }
+        const auto stopped = support::runCli(
+            {u"--settings"_s, settings, u"--update"_s, u"--all"_s, u"--delay"_s, u"300"_s},
+            {.interruptWhen = site.asked(u"/a/2.html"_s)});
+        QCOMPARE(stopped.exitCode, 2);
+        QVERIFY2(!site.clientPaths().contains(u"/b/2.html"_s), qPrintable(stopped.out));
+    }
+
 private:
     // A book as a full download would write it at any moment: an EPUB's entries, each with the
     // moment it was made blanked (its zip times and its dcterms:modified), else the bytes.
