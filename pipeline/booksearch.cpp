@@ -89,6 +89,10 @@ void BookSearch::start(const QString &title, const QStringList &sections) {
         site.page.section = rules.section;
         site.page.address = site.request.url;
         site.page.form = site.request.form;
+        // A title the site cannot take is not searched for: the site would answer for another.
+        if (site.request.unencodable > 0)
+            fail(site, u"书名有 %1 个字符无法用 %2 表示"_s.arg(site.request.unencodable)
+                           .arg(rules.charset));
         m_run->sites.push_back(std::move(site));
     }
     m_run->client.onEnded = [this](int request, HttpResult result) {

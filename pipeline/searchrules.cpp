@@ -97,6 +97,7 @@ SearchRequest searchRequest(const SearchSite &site, const QString &title) {
     request.url = QString(site.searchUrl).replace(kKey, key, Qt::CaseInsensitive);
     if (!site.searchPost.isEmpty())
         request.form = QString(site.searchPost).replace(kKey, key, Qt::CaseInsensitive).toUtf8();
+    request.unencodable = charset::unencodableCount(title, site.charset);
     return request;
 }
 

@@ -48,6 +48,9 @@ struct SearchSite {
 struct SearchRequest {
     QString url;
     std::optional<QByteArray> form; // a POST's body
+    // Characters of the title the site's character set lacks; they would go as "?", so that the
+    // site would be asked for another title.
+    qsizetype unencodable = 0;
 };
 
 // The section's search rules as they stand; nullopt when it lacks searchUrl or tagSearch.
