@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,9 +50,12 @@ public:
             return false;
         }
         const QStringList &urls = book.chapters.chapterUrls;
+        // A chapter listed twice (a "latest chapters" block above the list) is one new chapter.
+        QSet<QString> counted;
         for (int i = std::max(book.chapterIndex, 0); i <= book.lastIndex && i < urls.size(); ++i) {
-            if (held->contains(urls.at(i)))
+            if (held->contains(urls.at(i)) || counted.contains(urls.at(i)))
                 continue;
+            counted.insert(urls.at(i));
             if (m_check.newChapters++ == 0) {
                 m_check.firstNewName = book.chapters.chapterNames.value(i);
                 m_check.firstNewUrl = urls.at(i);
