@@ -139,8 +139,10 @@ std::optional<QList<SearchResult>> pageResults(const SearchSite &site, const QSt
         for (const norModule::RuleMatch &match : *matches) {
             if (results.size() >= kMaxResultsPerPage)
                 break;
+            // The link as the page's markup writes it ("&amp;" for "&"), read as a chapter
+            // link is.
             const QString url =
-                norModule::combineUrl(pageUrl, typeset::cleanText(match.subMatch(0), false));
+                norModule::combineUrl(pageUrl, typeset::cleanText(match.subMatch(0), true));
             // An address that cannot be resolved comes back as the page's own.
             if (match.subMatch(0).trimmed().isEmpty() || url == pageUrl || !allowed(url))
                 continue;

@@ -263,6 +263,9 @@ private slots:
             << u"http://books.example/s"_s << u"b/1/"_s << u"http://books.example/b/1/"_s;
         QTest::newRow("loopback page, loopback result")
             << u"http://127.0.0.1:8917/s"_s << u"/book/1/"_s << u"http://127.0.0.1:8917/book/1/"_s;
+        QTest::newRow("an ampersand in markup")
+            << u"http://books.example/s"_s << u"b?id=1&amp;p=2"_s
+            << u"http://books.example/b?id=1&p=2"_s;
         QTest::newRow("not a web address")
             << u"http://books.example/s"_s << u"javascript:alert(1)"_s << QString();
     }
