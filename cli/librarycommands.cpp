@@ -112,8 +112,14 @@ int forgetBook(const QString &libraryPath, const QString &contentsUrl) {
 }
 
 QString updateSummary(const UpdateSession &session) {
-    return u"更新：从网站取得 %1 章，从书库取得 %2 章"_s.arg(session.fetchedCount())
-        .arg(session.fromLibraryCount());
+    QString summary = u"更新：从网站取得 %1 章，从书库取得 %2 章"_s.arg(session.fetchedCount())
+                          .arg(session.fromLibraryCount());
+    // Without a terminal the question goes unasked and the file is kept: an update that seems
+    // done must not leave the reader believing the file holds the new chapters.
+    if (!session.keptFile().isEmpty())
+        summary +=
+            u"\n书籍文件已经存在，没有替换：%1（用 --overwrite 替换）"_s.arg(session.keptFile());
+    return summary;
 }
 
 } // namespace librarycommands

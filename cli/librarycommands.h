@@ -15,7 +15,8 @@ int listBooks(const QString &libraryPath, bool json);
 // --forget: removes the book of contentsUrl and its chapters from the library. The exit status.
 int forgetBook(const QString &libraryPath, const QString &contentsUrl);
 
-// The line an update ends with: chapters fetched and chapters taken from the library.
+// The lines an update ends with: chapters fetched and chapters taken from the library, and the
+// book file kept when the new build did not replace it.
 QString updateSummary(const UpdateSession &session);
 
 } // namespace librarycommands

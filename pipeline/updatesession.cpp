@@ -65,6 +65,7 @@ bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
     m_taken.clear();
     m_fetched = 0;
     m_fromLibrary = 0;
+    m_keptFile.clear();
     const BookContents &book = job.book;
     m_record = m_library.book(job.inputs.contentsUrl);
     const auto id =
@@ -176,8 +177,10 @@ bool UpdateSession::writeBook(const QString &text, const book::BookOutline &outl
         *error = view.failure.value_or(QString());
         return false;
     }
-    if (view.declined)
+    if (view.declined) {
+        m_keptFile = path;
         return true;
+    }
     if (!m_library.recordBuild(m_bookId, pipeline::buildOptionsText(inputs), inputs.encoding, path,
                                sha)) {
         *error = m_library.lastError();

@@ -37,6 +37,9 @@ public:
     bool byChapters() const { return m_job != nullptr; }
     int fetchedCount() const { return m_fetched; }
     int fromLibraryCount() const { return m_fromLibrary; }
+    // The file of the book's name that was kept rather than replaced by the build ("" when the
+    // book was written): the update's book is then nowhere.
+    QString keptFile() const { return m_keptFile; }
 
 private:
     library::BookLibrary &m_library;
@@ -50,6 +53,7 @@ private:
     QHash<QString, QStringList> m_ahead; // read ahead, by address; each is taken once
     int m_fetched = 0;
     int m_fromLibrary = 0;
+    QString m_keptFile;
 };
 
 namespace pipeline {

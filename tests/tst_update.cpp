@@ -35,6 +35,7 @@ enum class Change {
     KilledAfterWrite,  // killed between writing the book and recording it
     LibraryUnwritable, // the library's folder refuses new files, root's too
     TextCame,          // a chapter without text at first (a bot check) has its text now
+    BookEdited,        // the book file is no longer the one the update wrote
 };
 Q_DECLARE_METATYPE(Change)
 
@@ -101,6 +102,7 @@ private slots:
             << QStringList() << 30 << Change::KilledAfterWrite;
         QTest::newRow("unwritable library") << QStringList() << 30 << Change::LibraryUnwritable;
         QTest::newRow("a chapter's text comes later") << QStringList() << 40 << Change::TextCame;
+        QTest::newRow("the book file edited") << QStringList() << 30 << Change::BookEdited;
     }
 
     void update() {
@@ -132,6 +134,8 @@ private slots:
             m_demo.withdraw({10});
         } else if (change == Change::TextCame) {
             m_demo.revise(9, m_book.chapters.at(9));
+        } else if (change == Change::BookEdited) {
+            QVERIFY(support::writeBytes(QDir(shelf).filePath(first.shelf.firstKey()), "edited"));
         } else if (change == Change::Killed) {
             const auto asked = [this, start = m_site.clientRequests().size(),
                                 chapter = pathsOf(34).first()] {
@@ -193,6 +197,12 @@ private slots:
         }
         // Every chapter fetched stays in the library, the one the site took down too.
         QCOMPARE(sql(library, kSoundness), (QStringList{u"ok"_s, u"40"_s}));
+        if (change == Change::BookEdited) {
+            // Kept without a terminal to ask on, and said so.
+            QCOMPARE(updated.shelf.first(), "edited");
+            QVERIFY2(updated.out.contains(u"没有替换"_s), qPrintable(updated.out));
+            return;
+        }
 
         // A full download of the site as it stands, with the same options; the update replaced
         // its own last build without asking.
