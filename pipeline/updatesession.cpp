@@ -88,8 +88,12 @@ bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
             lastHeld = i;
         }
     }
-    // The last chapter held may have been the site's placeholder: it is fetched again.
-    m_taken.remove(lastHeld);
+    // The last chapter held may have been the site's placeholder: it is fetched again, and so is
+    // every other place the contents page lists it (a "latest chapters" block above the list).
+    if (lastHeld >= 0) {
+        const QString last = urls.at(lastHeld);
+        m_taken.removeIf([&urls, &last](int chapter) { return urls.at(chapter) == last; });
+    }
     return true;
 }
 
