@@ -392,10 +392,11 @@ std::optional<Parsed> parse(const QStringList &arguments, int *exitCode) {
     parsed.checkedChapter = parser.value(chapter);
     parsed.json = parser.isSet(json);
     // Each host's check runs in a process of this program (named once the application object
-    // is made), with the options that shape its requests.
+    // is made), with the options that shape its requests and the range it counts new chapters
+    // in, as a check in this process would.
     parsed.checks.site = parser.value(site);
     parsed.checks.processArguments = {u"--settings"_s, iniModule::settingsFilePath()};
-    for (const QCommandLineOption *option : {&proxy, &retries, &delay}) {
+    for (const QCommandLineOption *option : {&proxy, &retries, &delay, &from, &to}) {
         if (parser.isSet(*option))
             parsed.checks.processArguments +=
                 {u"--"_s + option->names().first(), parser.value(*option)};
