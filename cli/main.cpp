@@ -32,6 +32,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+constexpr int kExitStopped = 2;
 constexpr int kExitNoRules = 3;
 constexpr int kExitChaptersWithoutText = 4;
 constexpr int kExitNoResults = 5;
@@ -426,7 +427,7 @@ int exitStatus(const Pipeline &pipeline, std::optional<EndState> ended) {
     case EndState::Failure:
         return 1;
     case EndState::Stopped:
-        return 2;
+        return kExitStopped;
     }
     return 1;
 }
@@ -488,8 +489,8 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
         const int bookStatus = updateBook(options);
         status = status ? status : bookStatus;
         ++updated;
-        // Ctrl-C stops the whole run, not only the book being updated (2: stopped).
-        if (bookStatus == 2)
+        // Ctrl-C stops the whole run, not only the book being updated.
+        if (bookStatus == kExitStopped)
             return status;
     }
     // Silence would leave the reader wondering whether anything was checked at all.
