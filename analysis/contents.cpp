@@ -165,15 +165,26 @@ bool ContentsAnalysis::sortChapters() {
         std::adjacent_find(order.cbegin(), order.cend(), [&urls](qsizetype a, qsizetype b) {
             return compareAddresses(urls.at(a), urls.at(b)) == 0;
         }) == order.cend();
-    if (!distinct) {
-        // Where two addresses are equal, which of their names ends up first is settled by this
-        // selection-style pass with its exact swaps: stored books were ordered that way, and a
-        // stable sort would order equal addresses differently.
+    // Where two addresses are equal, which of their names ends up first is settled by a
+    // selection-style pass with its exact swaps: stored books were ordered that way, and a stable
+    // sort orders equal addresses differently. The pass compares every pair, so it works on each
+    // address's rank among the sorted ones; past kMostExactlySwapped chapters even that could hold
+    // a job for minutes, and such a list keeps the stable order.
+    constexpr qsizetype kMostExactlySwapped = 50000;
+    if (!distinct && order.size() <= kMostExactlySwapped) {
+        QList<qsizetype> rank(order.size());
+        for (qsizetype i = 0, r = 0; i < order.size(); ++i) {
+            if (i > 0 && before(order.at(i - 1), order.at(i)))
+                ++r;
+            rank[order.at(i)] = r;
+        }
         std::iota(order.begin(), order.end(), 0);
         for (qsizetype a = 0; a < order.size(); ++a) {
-            for (qsizetype b = a; b < order.size(); ++b) {
-                if (before(order.at(b), order.at(a)))
+            for (qsizetype b = a + 1; b < order.size(); ++b) {
+                if (rank.at(b) < rank.at(a)) {
+                    std::swap(rank[a], rank[b]);
                     std::swap(order[a], order[b]);
+                }
             }
         }
     }

@@ -93,6 +93,12 @@ private slots:
                    chapter(u"8.html"_s, u"八"_s)
             << sorted << request()
             << u"书名未知 / 作者：佚名 | 8.html 八 [卷八] | 9.html 九 [卷九] | 10.html 十 [卷十] | 0-2"_s;
+        // The first "2.html" is swapped past the second as "1.html" moves to the front.
+        QTest::newRow("equal addresses ordered by exchanges")
+            << chapter(u"2.html"_s, u"甲"_s) + chapter(u"2.html"_s, u"乙"_s) +
+                   chapter(u"1.html"_s, u"丙"_s)
+            << sorted << request()
+            << u"书名未知 / 作者：佚名 | 1.html 丙 | 2.html 乙 | 2.html 甲 | 0-2"_s;
         QTest::newRow("small chapters joined")
             << chapter(u"1.html"_s, u"第一章 上"_s) + chapter(u"2.html"_s, u"第一章 下"_s) +
                    chapter(u"3.html"_s, u"第二章 开始"_s)
