@@ -80,10 +80,15 @@ bool UpdateSession::contentsAnalysed(const DownloadJob &job, QString *error) {
         *error = m_library.lastError();
         return false;
     }
+    // What was read ahead is every chapter whose stored text is whole: a damaged one is fetched
+    // again instead of failing this and every later update of the book.
+    const bool readAhead = m_readingAhead.valid() && m_aheadUrl == job.inputs.contentsUrl;
+    if (readAhead)
+        m_ahead = m_readingAhead.get();
     int lastHeld = -1;
     const QStringList &urls = book.chapters.chapterUrls;
     for (int i = std::max(book.chapterIndex, 0); i <= book.lastIndex && i < urls.size(); ++i) {
-        if (held->contains(urls.at(i))) {
+        if (held->contains(urls.at(i)) && (!readAhead || m_ahead.contains(urls.at(i)))) {
             m_taken.insert(i);
             lastHeld = i;
         }

@@ -35,6 +35,7 @@ enum class Change {
     KilledAfterWrite,  // killed between writing the book and recording it
     LibraryUnwritable, // the library's folder refuses new files, root's too
     TextCame,          // a chapter without text at first (a bot check) has its text now
+    Damaged,           // a chapter's stored text no longer unpacks
     BookEdited,        // the book file is no longer the one the update wrote
 };
 Q_DECLARE_METATYPE(Change)
@@ -102,6 +103,7 @@ private slots:
             << QStringList() << 30 << Change::KilledAfterWrite;
         QTest::newRow("unwritable library") << QStringList() << 30 << Change::LibraryUnwritable;
         QTest::newRow("a chapter's text comes later") << QStringList() << 40 << Change::TextCame;
+        QTest::newRow("a chapter damaged in the library") << QStringList() << 40 << Change::Damaged;
         QTest::newRow("the book file edited") << QStringList() << 30 << Change::BookEdited;
     }
 
@@ -134,6 +136,9 @@ private slots:
             m_demo.withdraw({10});
         } else if (change == Change::TextCame) {
             m_demo.revise(9, m_book.chapters.at(9));
+        } else if (change == Change::Damaged) {
+            sql(library, {u"UPDATE chapters SET captures = x'00' WHERE address = '%1'"_s.arg(
+                             m_site.url(pathsOf(9).first()))});
         } else if (change == Change::BookEdited) {
             QVERIFY(support::writeBytes(QDir(shelf).filePath(first.shelf.firstKey()), "edited"));
         } else if (change == Change::Killed) {
@@ -174,10 +179,11 @@ private slots:
         const QRegularExpressionMatch counts =
             QRegularExpression(u"从网站取得 (\\d+) 章，从书库取得 (\\d+) 章"_s).match(updated.out);
         QVERIFY2(counts.hasMatch(), qPrintable(updated.out));
-        // Chapters before - 1 to 40, counted from 1, and the one that had no text.
-        const int fetched = 41 - before + int(change == Change::TextCame);
+        // Chapters before - 1 to 40, counted from 1, and the one that had no text or was damaged.
+        const bool again = change == Change::TextCame || change == Change::Damaged;
+        const int fetched = 41 - before + int(again);
         QStringList expected{QString::fromLatin1(demo::kDemoBookFolder)};
-        if (change == Change::TextCame)
+        if (again)
             expected += pathsOf(9);
         for (int c = before - 1; c < 40; ++c)
             expected += pathsOf(c);
