@@ -1,5 +1,6 @@
 #include "cli/checkreport.h"
 
+#include "cli/terminaltext.h"
 #include "settings/sitekeys.h"
 
 #include <QJsonArray>
@@ -47,14 +48,8 @@ private:
 // among them, which a page's titles and names may carry) become spaces, so that what a site
 // wrote cannot retitle, recolour or rewrite the terminal.
 QJsonValue printable(const QJsonValue &value) {
-    if (value.isString()) {
-        QString text = value.toString();
-        for (QChar &c : text) {
-            if (c.category() == QChar::Other_Control)
-                c = u' ';
-        }
-        return text;
-    }
+    if (value.isString())
+        return terminaltext::shown(value.toString()).replace(u'\n', u' ');
     if (value.isArray()) {
         QJsonArray array;
         for (const QJsonValue &item : value.toArray())

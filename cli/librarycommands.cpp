@@ -1,5 +1,6 @@
 #include "cli/librarycommands.h"
 
+#include "cli/terminaltext.h"
 #include "library/booklibrary.h"
 #include "pipeline/updatesession.h"
 
@@ -11,14 +12,11 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+using terminaltext::printLine;
 
 namespace librarycommands {
 
 namespace {
-
-void printLine(const QString &line, FILE *stream = stdout) {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-}
 
 QString timeText(const QDateTime &time) {
     return time.isValid() ? time.toLocalTime().toString(Qt::ISODate) : QString();

@@ -5,6 +5,7 @@
 #include "cli/librarycommands.h"
 #include "cli/rulecheck.h"
 #include "cli/searchcommand.h"
+#include "cli/terminaltext.h"
 #include "cli/terminalview.h"
 #include "cli/updatecheck.h"
 #include "library/booklibrary.h"
@@ -29,6 +30,7 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using terminaltext::printLine;
 
 namespace {
 
@@ -439,7 +441,7 @@ int updateBook(const TerminalOptions &options) {
     library::BookLibrary shelf;
     QString error;
     if (!shelf.open(path, true, &error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        printLine(error, stderr);
         return 1;
     }
     TerminalView view(options);
@@ -449,10 +451,9 @@ int updateBook(const TerminalOptions &options) {
     session.readAhead(options.inputs.contentsUrl);
     const auto ended = pipeline.download(session);
     if (ended && !session.byChapters() && *ended == EndState::Success)
-        std::printf("%s\n",
-                    u"插件站点的书不能按章节更新：已完整下载。"_s.toLocal8Bit().constData());
+        printLine(u"插件站点的书不能按章节更新：已完整下载。"_s);
     else if (ended && *ended == EndState::Success)
-        std::printf("%s\n", librarycommands::updateSummary(session).toLocal8Bit().constData());
+        printLine(librarycommands::updateSummary(session));
     return exitStatus(pipeline, ended);
 }
 
@@ -464,26 +465,22 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
     QString error;
     const auto checks = updatecheck::checkBooks(path, options.inputs, how, &error);
     if (!checks) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        printLine(error, stderr);
         return 1;
     }
     int status = 0;
     int updated = 0;
     for (const updatecheck::BookCheck &check : *checks) {
         if (!check.error.isEmpty()) {
-            std::printf("%s\n", u"%1（%2）：检查失败：%3"_s
-                                    .arg(check.book.title, check.book.host, check.error)
-                                    .toLocal8Bit()
-                                    .constData());
+            printLine(
+                u"%1（%2）：检查失败：%3"_s.arg(check.book.title, check.book.host, check.error));
             status = status ? status : 1;
             continue;
         }
         if (check.newChapters == 0)
             continue;
-        std::printf("%s\n", u"%1（%2）：%3 个新章节"_s.arg(check.book.title, check.book.host)
-                                .arg(check.newChapters)
-                                .toLocal8Bit()
-                                .constData());
+        printLine(u"%1（%2）：%3 个新章节"_s.arg(check.book.title, check.book.host)
+                      .arg(check.newChapters));
         std::fflush(stdout);
         options.inputs.contentsUrl = check.book.contentsUrl;
         const int bookStatus = updateBook(options);
@@ -495,11 +492,9 @@ int updateAll(TerminalOptions options, const updatecheck::CheckOptions &how) {
     }
     // Silence would leave the reader wondering whether anything was checked at all.
     if (checks->isEmpty())
-        std::printf("%s\n", u"书库里没有书。"_s.toLocal8Bit().constData());
+        printLine(u"书库里没有书。"_s);
     else if (updated == 0 && status == 0)
-        std::printf(
-            "%s\n",
-            u"没有书有新章节（检查了 %1 本）。"_s.arg(checks->size()).toLocal8Bit().constData());
+        printLine(u"没有书有新章节（检查了 %1 本）。"_s.arg(checks->size()));
     return status;
 }
 
@@ -517,9 +512,7 @@ int runCommand(const Parsed &parsed) {
         if (parsed.command == Command::Search)
             return 0;
         // The picked book is downloaded as if its address had been given.
-        std::printf(
-            "\n%s\n",
-            u"下载第 %1 个结果：%2"_s.arg(parsed.pick).arg(picked).toLocal8Bit().constData());
+        printLine(u"\n下载第 %1 个结果：%2"_s.arg(parsed.pick).arg(picked));
         std::fflush(stdout);
         options.inputs.contentsUrl = picked;
     }

@@ -1,5 +1,7 @@
 #include "cli/searchcommand.h"
 
+#include "cli/terminaltext.h"
+
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -10,6 +12,7 @@
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
+using terminaltext::printLine;
 
 namespace searchcommand {
 
@@ -18,18 +21,9 @@ namespace {
 // A cell of the table holds at most this many characters.
 constexpr qsizetype kCellLength = 40;
 
-void printLine(const QString &line, FILE *stream = stdout) {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-}
-
-// Text from a page as the terminal may show it: control characters (escape sequences among them)
-// become spaces, and a long text is cut.
+// Text from a page in a table cell: its line breaks as spaces too, and a long text cut.
 QString cell(const QString &text, qsizetype length = kCellLength) {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = u' ';
-    }
+    const QString shown = terminaltext::shown(text).replace(u'\n', u' ');
     return shown.size() > length ? shown.left(length - 1) + u'…' : shown;
 }
 

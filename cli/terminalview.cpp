@@ -1,5 +1,7 @@
 #include "cli/terminalview.h"
 
+#include "cli/terminaltext.h"
+
 #include <QCoreApplication>
 
 #include <atomic>
@@ -22,7 +24,7 @@ void onInterrupt(int) {
 }
 
 void writeErr(const QString &text) {
-    const QByteArray bytes = text.toLocal8Bit();
+    const QByteArray bytes = terminaltext::shown(text).toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
 }
@@ -39,7 +41,7 @@ void TerminalView::catchInterrupt() {
 
 void TerminalView::setStatus(const QString &text) {
     clearProgress();
-    std::printf("%s\n", text.toLocal8Bit().constData());
+    terminaltext::printLine(text);
     std::fflush(stdout);
 }
 
@@ -111,7 +113,7 @@ void TerminalView::noteFailure(const QString &reason) {
 void TerminalView::showReport(const JobReport &report) {
     // Beside the result line, on standard output: what the written book lacks.
     for (const QString &line : pipeline::reportLines(report))
-        std::printf("%s\n", line.toLocal8Bit().constData());
+        terminaltext::printLine(line);
     std::fflush(stdout);
 }
 

@@ -1,6 +1,7 @@
 #include "cli/updatecheck.h"
 
 #include "cli/quietview.h"
+#include "cli/terminaltext.h"
 #include "pipeline/chapterstore.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/pipeline.h"
@@ -22,14 +23,11 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
+using terminaltext::printLine;
 
 namespace updatecheck {
 
 namespace {
-
-void printLine(const QString &line, FILE *stream = stdout) {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-}
 
 // The job's chapter store for a check: it compares the contents page's chapters with the
 // library's, records the check and ends the job there.
