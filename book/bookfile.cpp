@@ -25,10 +25,22 @@ namespace {
 bool saveBytes(const QString &path, const QByteArray &bytes, QString *error) {
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    if (ok && (file.write(bytes) != bytes.size() || !file.flush() ||
-               file.error() != QFileDevice::NoError)) {
+    // A disk that fills up takes part of a write without an error; the next part is refused,
+    // with the reason.
+    qint64 written = 0;
+    while (ok && written < bytes.size()) {
+        const qint64 part = file.write(bytes.constData() + written, bytes.size() - written);
+        if (part <= 0)
+            break;
+        written += part;
+    }
+    if (ok && (written != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)) {
+        // The write's reason, before cancelling puts "writing canceled by application" in its
+        // place.
+        const QString reason = file.errorString();
         file.cancelWriting();
-        ok = false;
+        *error = u"无法写入文件 %1：%2"_s.arg(path, reason);
+        return false;
     }
     if (ok && file.commit())
         return true;
