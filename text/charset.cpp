@@ -127,7 +127,9 @@ QString detectCharset(const QByteArray &body) {
     const qsizetype declaration = findDeclaration(body);
     if (declaration >= 0) {
         const QString name = declaredName(body, declaration);
-        if (!name.isEmpty())
+        // A name no browser knows ("cp936") is no declaration to them either: they read the
+        // bytes, where decoding by it would give an empty page.
+        if (!name.isEmpty() && resolveLabel(name))
             return name;
     }
 

@@ -9,7 +9,8 @@
 
 namespace charset {
 
-// The set a body declares ("charset=" followed by a name), else one guessed from its bytes:
+// The set a body declares ("charset=" followed by a name decodeBytes knows), else one guessed
+// from its bytes:
 // "unicode", "ascii", "utf-8", "gbk" or "unknown". Never fails.
 QString detectCharset(const QByteArray &body);
 
