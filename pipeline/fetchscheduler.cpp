@@ -310,7 +310,7 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
 }
 
 bool FetchScheduler::start(const QString &url, qint64 now) {
-    if (m_cache) {
+    if (m_cache && !entryFor(url).fresh) {
         if (auto kept = m_cache->load(url)) {
             arrived(url, std::move(*kept), true);
             return true;

@@ -70,6 +70,10 @@ public:
     // retry number attempt has passed, and the retry is shown with reason.
     void retryLater(const QString &url, int attempt, const QString &reason);
 
+    // The page at url is fetched from the site, never taken from what an earlier run kept: the
+    // contents page, which says what the book is now. Holds for the next take of url.
+    void fetchFresh(const QString &url) { entryFor(url).fresh = true; }
+
     // Whether pages are kept for a rerun, and keeping one the job has taken and used.
     bool keepsPages() const { return m_cache && m_storing; }
     void keep(const QString &url, const HttpResult &result);
@@ -98,6 +102,7 @@ private:
         State state = State::Waiting;
         bool demanded = false; // the job waits for it
         bool probing = false;  // it waits to retry after its site said it was in trouble
+        bool fresh = false;    // never taken from the cache
         int retries = 0;
         qint64 notBefore = 0; // on m_clock, while a retry waits
         ScheduledPage fetched = {};

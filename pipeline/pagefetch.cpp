@@ -214,6 +214,11 @@ bool PageFetcher::accepted(const QString &url, const HttpResult &result) {
 
 void PageFetcher::fetchScheduled(const QString &url) {
     m_scheduler->setCookie(m_job.savedCookie, m_job.inputs.contentsUrl);
+    // A contents page kept by a failed run would hold every rerun to the chapters the site
+    // listed then: one it has since removed would fail the job again and again.
+    const bool contents = m_page.kind == PageKind::Contents;
+    if (contents)
+        m_scheduler->fetchFresh(url);
     auto page = m_scheduler->take(url, [this] { whileWaiting(); });
     if (!page) {
         stop();
@@ -226,7 +231,7 @@ void PageFetcher::fetchScheduled(const QString &url) {
     // site's "too many requests" answered with 200) would otherwise stand in for the chapter
     // in every later run.
     std::optional<HttpResult> toKeep;
-    if (!page->fromCache && m_scheduler->keepsPages())
+    if (!page->fromCache && !contents && m_scheduler->keepsPages())
         toKeep = result;
     // The page arrived whole, maybe long ago: its progress is drawn at once, and the speed is
     // the scheduler's, over all its requests.

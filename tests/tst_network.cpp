@@ -232,6 +232,7 @@ private slots:
         const support::CliRun resumed = run(options + QStringList{contents});
         QCOMPARE(resumed.exitCode, 0);
         const QStringList asked = m_site.clientPaths(before);
+        QVERIFY(asked.contains(u"/%1/"_s.arg(folder))); // what the book is now, not then
         for (const int c : refetched)
             QVERIFY(asked.contains(u"/%1/%2.html"_s.arg(folder).arg(c)));
         for (const int c : kept)
