@@ -121,7 +121,12 @@ QString makeTxt::infoFromWeb(QString *html, int hID) {
         m_body += text;
     }
 
-    const QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
+    QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
+    // A link to a page already asked for ends the thread: many forums' last page links to itself,
+    // and following it would add that page again and again until the host gives up on the job.
+    if (m_requested.contains(next))
+        next.clear();
+    m_requested.insert(next);
     if (next.isEmpty()) {
         m_body.replace(u"<BR>"_s, kLineEnd);
         *html = kIndent + m_title + kLineEnd + kIndent + m_author + kLineEnd + kLineEnd + m_body;

@@ -4,6 +4,7 @@
 // The host creates it as "Quorvel.makeTxt" and calls its members by name only.
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,8 @@ private:
     QString m_title;
     QString m_author; // the filter at first; the book's author line from the first page on
     QString m_body;   // the typeset text of the pages handled so far
+    // The next-page links returned so far, as the pages have them.
+    QSet<QString> m_requested;
     QStringList m_tagTitle;
     QStringList m_tagAuthor;
     QStringList m_tagText;
