@@ -45,13 +45,20 @@ QString trimmedBlanks(QStringView text) {
     return text.mid(first, last - first).toString();
 }
 
+bool hasLineEnd(const QByteArray &line) {
+    return line.endsWith('\n') || line.endsWith('\r');
+}
+
 // The name of a section header line "[name]", or nullopt for any other line.
 std::optional<QString> headerName(const QByteArray &line) {
-    // Most lines are keys: look at the raw bytes before decoding anything.
-    const QByteArrayView raw = body(line).trimmed();
+    // Most lines are keys: look at the raw bytes before decoding anything. An editor that saved
+    // the file as UTF-8 put its byte-order mark before the first header, which must still count.
+    QByteArrayView raw = body(line).trimmed();
+    if (raw.startsWith("\xEF\xBB\xBF"))
+        raw = raw.sliced(3);
     if (!raw.startsWith('['))
         return std::nullopt;
-    const QString text = trimmedBlanks(decodeLine(body(line)));
+    const QString text = trimmedBlanks(decodeLine(raw));
     if (!text.startsWith(u'['))
         return std::nullopt;
     const qsizetype close = text.lastIndexOf(u']');
@@ -86,9 +93,16 @@ bool isBlankLine(const QByteArray &line) {
 
 ProfileText::ProfileText(const QByteArray &content) {
     qsizetype start = 0;
+    // A line ends at LF, CR LF or a CR alone (as old Mac editors wrote them); GBK has no CR or
+    // LF inside a character.
     while (start < content.size()) {
-        const qsizetype newline = content.indexOf('\n', start);
-        const qsizetype end = newline < 0 ? content.size() : newline + 1;
+        qsizetype end = start;
+        while (end < content.size() && content.at(end) != '\n' && content.at(end) != '\r')
+            ++end;
+        if (end < content.size())
+            ++end;
+        if (end < content.size() && content.at(end - 1) == '\r' && content.at(end) == '\n')
+            ++end;
         m_lines.append(content.mid(start, end - start));
         start = end;
     }
@@ -153,7 +167,7 @@ void ProfileText::setValue(const QString &section, const QString &key, const QSt
     const QByteArray newKeyLine = encodeLine(key + u'=' + value) + crlf;
     const qsizetype header = findSection(section);
     if (header < 0) {
-        if (!m_lines.isEmpty() && !m_lines.last().endsWith('\n'))
+        if (!m_lines.isEmpty() && !hasLineEnd(m_lines.last()))
             m_lines.last().append(crlf);
         m_lines.append(encodeLine(u'[' + section + u']') + crlf);
         m_lines.append(newKeyLine);
@@ -171,7 +185,7 @@ void ProfileText::setValue(const QString &section, const QString &key, const QSt
     qsizetype last = end - 1;
     while (last > header && isBlankLine(m_lines.at(last)))
         --last;
-    if (!m_lines.at(last).endsWith('\n'))
+    if (!hasLineEnd(m_lines.at(last)))
         m_lines[last].append(crlf);
     m_lines.insert(last + 1, newKeyLine);
 }

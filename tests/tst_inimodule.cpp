@@ -36,6 +36,10 @@ private slots:
             << QByteArray("[s]\r\nx=1\r\nk=d\r\n\r\n[b]\r\ny=2\r\n");
         QTest::newRow("new section after a last line without line end")
             << QByteArray("[a]\r\nx=1") << u"d"_s << QByteArray("[a]\r\nx=1\r\n[s]\r\nk=d\r\n");
+        QTest::newRow("a UTF-8 mark before the first section")
+            << QByteArray("\xEF\xBB\xBF[s]\r\nk=v\r\n") << u"v"_s << QByteArray();
+        QTest::newRow("new key after lines ended by CR alone")
+            << QByteArray("[s]\rx=1\r[b]\r") << u"d"_s << QByteArray("[s]\rx=1\rk=d\r\n[b]\r");
         const QString longRule = u"<h1>书名：(.*?)</h1>||"_s.repeated(20);
         QTest::newRow("present value, letter case ignored: a GBK rule past 254 bytes read whole")
             << support::gbk(u"[S]\r\nK="_s + longRule) << longRule << QByteArray();
