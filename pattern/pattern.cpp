@@ -68,9 +68,9 @@ QString literalRule(const QString &text) {
 std::optional<QString> findValue(const QString &text, const QStringList &patterns,
                                  QString *failedRule, MatchFailure *failure) {
     for (const QString &alternative : patterns) {
+        // An invalid alternative fails like one the engine gave up on, with the engine's reason:
+        // taken for one that found nothing, a typo in tagNext would cut every chapter short.
         const CompiledRule re = compileRule(alternative);
-        if (!re.isValid())
-            return QString();
         const auto match = re.match(text, 0, stepLimitFor(text.size()), true, failure);
         if (!match) {
             if (failedRule)

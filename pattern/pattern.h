@@ -37,10 +37,10 @@ QString literalRule(const QString &text);
 QString regMatch(const QString &text, const QStringList &patterns);
 QString regMatch(const QString &text, const QString &pattern);
 
-// regMatch that tells a rule the engine gave up on apart from a rule that found nothing: nullopt
-// then, with that alternative in *failedRule and in *failure whether it hit the engine's limit
-// (a hostile or huge page) or failed otherwise, in the engine's words. An invalid alternative
-// still gives "".
+// regMatch that tells a rule the engine gave up on or could not compile apart from a rule that
+// found nothing: nullopt then, with that alternative in *failedRule and in *failure whether it
+// hit the engine's limit (a hostile or huge page) or failed otherwise (an invalid alternative
+// among them), in the engine's words.
 std::optional<QString> findValue(const QString &text, const QStringList &patterns,
                                  QString *failedRule = nullptr, MatchFailure *failure = nullptr);
 

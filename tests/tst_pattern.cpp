@@ -120,6 +120,9 @@ private slots:
         QVERIFY(!findValue(hostile, {u"x"_s, u"^(?:\\w+\\s?)*$(.*?)"_s}, &failedRule, &failure));
         QCOMPARE(failedRule, u"^(?:\\w+\\s?)*$(.*?)"_s);
         QVERIFY(failure.limit);
+        // An invalid rule fails as well, rather than finding nothing.
+        QVERIFY(!findValue(hostile, {u"a(.*?"_s}, &failedRule, &failure));
+        QVERIFY(!failure.limit);
         QVERIFY(!CompiledRule(u"."_s).match(u"😀"_s, 1, 1000, true, &failure));
         QVERIFY(!failure.limit);
         QVERIFY(!failure.message.isEmpty());
