@@ -24,6 +24,9 @@ private slots:
         QCOMPARE(detectCharset(QByteArray("charset=gbk\0", 12)), u"unicode"_s);
         QCOMPARE(detectCharset("<meta charset=\"UTF-8\">" + chinese), u"utf-8"_s);
         QCOMPARE(detectCharset("charset=cp936>" + chinese), u"gbk"_s);
+        // A byte-order mark beats both.
+        QCOMPARE(detectCharset("\xEF\xBB\xBF<meta charset=gbk>" + u"中文"_s.toUtf8()), u"utf-8"_s);
+        QCOMPARE(detectCharset(QByteArray("\xFE\xFF\0<", 4)), u"utf-16be"_s);
         QCOMPARE(detectCharset("<meta charset= big5>" + chinese), u"gbk"_s);
         // Else the bytes decide; four-byte UTF-8 sequences are not taken for UTF-8.
         QCOMPARE(detectCharset(u"<p>第一章 开始</p>"_s.toUtf8()), u"utf-8"_s);

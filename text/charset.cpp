@@ -121,6 +121,13 @@ void setError(QString *error, const QString &reason) {
 } // namespace
 
 QString detectCharset(const QByteArray &body) {
+    // A byte-order mark says what the bytes are, whatever the page declares: browsers read it so.
+    if (body.startsWith("\xEF\xBB\xBF"))
+        return u"utf-8"_s;
+    if (body.startsWith("\xFE\xFF"))
+        return u"utf-16be"_s;
+    if (body.startsWith("\xFF\xFE"))
+        return u"unicode"_s;
     if (body.contains('\0'))
         return u"unicode"_s;
 

@@ -9,8 +9,8 @@
 
 namespace charset {
 
-// The set a body declares ("charset=" followed by a name decodeBytes knows), else one guessed
-// from its bytes:
+// The set a body's byte-order mark names ("utf-8", "utf-16be", "unicode"), else the set it
+// declares ("charset=" followed by a name decodeBytes knows), else one guessed from its bytes:
 // "unicode", "ascii", "utf-8", "gbk" or "unknown". Never fails.
 QString detectCharset(const QByteArray &body);
 
