@@ -38,7 +38,9 @@ QStringList splitAlternatives(const QString &value) {
 }
 
 bool loadSiteRules(DownloadJob &job, JobView &view, PluginUse use) {
-    job.host = norModule::regMatch(job.inputs.contentsUrl, u"//(.*?)/"_s);
+    // The host ends where the path, the query or the fragment begins, or with the address: a
+    // site's front page may be given without the "/" after its host.
+    job.host = norModule::regMatch(job.inputs.contentsUrl, u"//(.*?)([/?#]|$)"_s);
     const QString &host = job.host;
     // A section the user wrote is only looked at until it has a title rule: a half-written one
     // (its tagTitle empty or misspelt) stays exactly as it is, rules and all. Only for a host

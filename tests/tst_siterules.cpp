@@ -71,7 +71,7 @@ private slots:
                          u"tagDel=广告(.*?)。||\r\n"_s)));
         support::RecordingView view;
         DownloadJob job;
-        job.inputs.contentsUrl = u"http://books.test/book/1/"_s;
+        job.inputs.contentsUrl = u"http://books.test?book=1"_s;
         QVERIFY(pipeline::loadSiteRules(job, view));
         QCOMPARE(job.rules.tagTitle, (QStringList{u"<h1>(.*?)</h1>"_s, u"<title>(.*?)</title>"_s}));
         QCOMPARE(job.rules.tagCharset, (std::array<QString, 3>{QString(), u"big5"_s, u"gbk"_s}));
