@@ -10,6 +10,8 @@
 
 #include <QFile>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 using siteKeys::Key;
 
@@ -17,14 +19,15 @@ namespace pipeline {
 
 namespace {
 
-// Whether the settings file holds a section named section (letter case aside).
-bool hasSection(const QString &section) {
+// Whether the settings file holds a section named section (letter case aside); nullopt when the
+// file is there but cannot be read.
+std::optional<bool> hasSection(const QString &section) {
     QFile file(iniModule::settingsFilePath());
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return file.exists() ? std::nullopt : std::optional(false);
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return false;
+        return std::nullopt;
     // Removing it from a copy of the text tells whether it is there.
     return iniModule::ProfileText(content).removeSection(section);
 }
@@ -45,7 +48,14 @@ bool loadSiteRules(DownloadJob &job, JobView &view, PluginUse use) {
     // A section the user wrote is only looked at until it has a title rule: a half-written one
     // (its tagTitle empty or misspelt) stays exactly as it is, rules and all. Only for a host
     // without a section does the read write its default, into a section that is then removed.
-    const bool ownSection = hasSection(host);
+    const auto readable = hasSection(host);
+    if (!readable) {
+        // Every site would look like one without rules, and the user would look for a mistake
+        // in a section that is there.
+        view.setStatus(u"取书进度：设置文件无法读取：%1"_s.arg(iniModule::settingsFilePath()));
+        return false;
+    }
+    const bool ownSection = *readable;
     const QString title = ownSection ? iniModule::peekSetting(host, siteKeys::name(Key::TagTitle))
                                      : siteKeys::read(host, Key::TagTitle);
     if (title.isEmpty()) {

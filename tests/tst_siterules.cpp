@@ -8,6 +8,7 @@
 #include "tests/support/recordingview.h"
 #include "tests/support/testfiles.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,6 +78,10 @@ private slots:
         QCOMPARE(job.rules.tagCharset, (std::array<QString, 3>{QString(), u"big5"_s, u"gbk"_s}));
         QCOMPARE(job.rules.tagDel, (QStringList{u"广告(.*?)。"_s, QString()}));
         QVERIFY(job.rules.tagChapter.isEmpty());
+        // A settings file that cannot be read (here a folder) is not one without the site.
+        QVERIFY(QFile::remove(settingsPath()) && QDir().mkdir(settingsPath()));
+        QVERIFY(!pipeline::loadSiteRules(job, view));
+        QVERIFY(view.statuses.last().startsWith(u"取书进度：设置文件无法读取"_s));
     }
 
     void textAddress_data() {
