@@ -51,7 +51,8 @@ private slots:
             m_site.serve(path, {.body = support::gbk(html)});
         };
         // The second page lies in a folder of its own and names the third relative to the contents
-        // page, where alone it is found; the third links to itself, as many forums' last pages do.
+        // page, where alone it is found; the third links to itself, as many forums' last pages do
+        // (and /long/index.html, a thread of one page).
         // A CR LF inside 甲's first block becomes one line break.
         serve(u"/forum/index.html"_s,
               threadPage(post(u"甲"_s, u"甲一行。\r\n甲二行。"_s) + post(u"乙"_s, u"乙说好。"_s),
@@ -64,7 +65,7 @@ private slots:
         serve(u"/long/index.html"_s,
               threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(512, u'中')) +
                              post(u"甲"_s, QString(513, u'长')),
-                         QString()));
+                         u"index.html"_s));
         // Authors whose names mean something in a rule.
         serve(u"/names/index.html"_s, threadPage(post(u"丙(丁|戊"_s, u"丙丁戊的长帖子。"_s) +
                                                      post(u"戊"_s, u"戊的长帖子。"_s),

@@ -115,13 +115,18 @@ QString makeTxt::infoFromWeb(QString *html, int hID) {
     text.replace(u'\r', u'\u000E');
     text.replace(u'\n', u'\u000F');
     text = collectMatches(text, m_tagText, true, library().minimumLength);
-    if (!typeset::cleanText(text, false).isEmpty()) {
+    QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
+    // The page before once more: a first page whose next link names itself, whose address this
+    // object never sees, comes twice before the link below is known. It adds nothing.
+    const bool repeated = hID != 0 && text == m_lastText && next == m_lastNext;
+    m_lastText = text;
+    m_lastNext = next;
+    if (!repeated && !typeset::cleanText(text, false).isEmpty()) {
         typeset::typesetText(text);
         // Nothing between pages: the next page's indent follows this page's last character.
         m_body += text;
     }
 
-    QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
     // A link to a page already asked for ends the thread: many forums' last page links to itself,
     // and following it would add that page again and again until the host gives up on the job.
     if (m_requested.contains(next))
