@@ -72,18 +72,16 @@ private slots:
 
         QTest::newRow("no chapter fails") << u"<h1>书</h1>"_s << rules << request() << u"failed"_s;
 
-        const QString volumes = chapter(u"1.html"_s, u"第一章"_s) + volume(u"卷一"_s) +
-                                chapter(u"2.html"_s, u"第二章"_s) +
-                                chapter(u"3.html"_s, u"第三章"_s) + volume(u"卷二"_s) +
-                                chapter(u"4.html"_s, u"第四章"_s);
-        QTest::newRow("volume name only at a volume's first chapter")
-            << volumes << rules << request()
-            << u"书名未知 / 作者：佚名 | 1.html 第一章 | 2.html 第二章 [卷一] | 3.html 第三章 | "
-               u"4.html 第四章 [卷二] | 0-3"_s;
-        QTest::newRow("range starting inside a volume carries its name")
-            << volumes << rules << request(kFolder + u"3.HTML"_s)
+        // Before the range no chapter has a volume name; from its first on, a name shows only
+        // where it changes.
+        QTest::newRow("volume name at the range's first chapter and where it changes")
+            << chapter(u"1.html"_s, u"第一章"_s) + volume(u"卷一"_s) +
+                   chapter(u"2.html"_s, u"第二章"_s) + chapter(u"3.html"_s, u"第三章"_s) +
+                   volume(u"卷二"_s) + chapter(u"4.html"_s, u"第四章"_s) +
+                   chapter(u"5.html"_s, u"第五章"_s)
+            << rules << request(kFolder + u"3.HTML"_s)
             << u"书名未知 / 作者：佚名 | 1.html 第一章 | 2.html 第二章 | 3.html 第三章 [卷一] | "
-               u"4.html 第四章 [卷二] | 2-3"_s;
+               u"4.html 第四章 [卷二] | 5.html 第五章 | 2-4"_s;
 
         SiteRules sorted = rules;
         sorted.tagSort = u"1"_s;
