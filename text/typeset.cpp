@@ -107,18 +107,16 @@ QString cleanText(const QString &text, bool html) {
 }
 
 void normalizeText(QString &text) {
-    // One pass with the result of the steps: U+E5E5 removed, the ideographic space and the no-break
-    // space made a space (pages indent with "&nbsp;", which the hidden browser's text keeps, and
-    // GBK and Big5 have no such character: each would be a "?" in the book), LF made CR; then runs
-    // of spaces collapsed, runs of CR collapsed, the spaces before every CR dropped and the CRs
-    // that this brings together collapsed again; and the whole trimmed.
+    // One pass with the result of the steps: U+E5E5 removed, the ideographic space made a space,
+    // LF made CR; then runs of spaces collapsed, runs of CR collapsed, the spaces before every CR
+    // dropped and the CRs that this brings together collapsed again; and the whole trimmed.
     QString out(text.size(), Qt::Uninitialized);
     QChar *o = out.data();
     qsizetype length = 0;
     for (QChar c : std::as_const(text)) {
         if (c == u'\uE5E5')
             continue;
-        if (c == u'\u3000' || c == u'\u00A0')
+        if (c == u'\u3000')
             c = u' ';
         else if (c == kLF)
             c = kCR;
