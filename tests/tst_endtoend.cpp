@@ -89,22 +89,19 @@ private slots:
         // The second chapter's connection breaks mid-body.
         serveBook(u"cut"_s, u"断线之书"_s,
                   {{u"第一章"_s, u"第一章的正文。"_s}, {u"第二章"_s, QString()}});
-        m_site.serve(u"/cut/2.html"_s, {.body = support::gbk(u"<div id=\"text\">"_s +
-                                                             QString(5000, u'断') + u"</div>"_s),
-                                        .cutAfter = 100});
+        m_site.serve(u"/cut/2.html"_s,
+                     {.body = support::chapterPage(QString(5000, u'断')), .cutAfter = 100});
         // The first chapter's page is answered only after six seconds.
         serveBook(u"stall"_s, u"停顿之书"_s, {{u"第一章"_s, QString()}, {u"第二章"_s, QString()}});
-        m_site.serve(u"/stall/1.html"_s, {.body = "<div id=\"text\">late</div>", .delayMs = 6000});
+        m_site.serve(u"/stall/1.html"_s,
+                     {.body = support::chapterPage(u"late"_s), .delayMs = 6000});
         QVERIFY(m_site.start());
 
+        // The pages are marked up as the demo site's, whose rules are the shipped template's; the
+        // rule for follow-on pages is left empty, which is one that matches nothing.
         const QString settings = m_settingsDir.filePath(u"Kestrelon.ini"_s);
         QVERIFY(support::writeBytes(
-            settings,
-            support::gbk(
-                u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\ntagAuthor=<em>(.*?)</em>\r\n"
-                u"tagVolume=<h2>(.*?)</h2>\r\ntagChapter=<li><a href=\"(.*?)\">(.*?)</a></li>"
-                u"\r\ntagText=<div id=\"text\">(.*?)</div>\r\ntagDel=<p class=\"ad\">.*?</p>"
-                u"\r\n"_s.arg(m_site.port()))));
+            settings, support::bookRules(u"127.0.0.1:%1"_s.arg(m_site.port()), u"tagNext=\r\n"_s)));
         iniModule::setSettingsFileOverride(settings);
         m_pipeline = std::make_unique<Pipeline>(m_view);
     }
@@ -215,16 +212,16 @@ private slots:
 private:
     // Serves a book at /<name>/: contents page index.html, chapter c at c.html.
     void serveBook(const QString &name, const QString &title, const QList<TestChapter> &chapters) {
-        QString contents = u"<html><body><h1>%1</h1><em>测试作者</em>\r\n"_s.arg(title);
+        QString contents =
+            u"<html><body><h1>%1</h1><p class=\"author\">作者：测试作者</p>\r\n"_s.arg(title);
         for (int c = 0; c < chapters.size(); ++c) {
             const TestChapter &chapter = chapters.at(c);
             if (!chapter.volumeBefore.isEmpty())
-                contents += u"<h2>%1</h2>\r\n"_s.arg(chapter.volumeBefore);
+                contents += u"<h2 class=\"volume\">%1</h2>\r\n"_s.arg(chapter.volumeBefore);
             contents += u"<li><a href=\"%1.html\">%2</a></li>\r\n"_s.arg(c + 1).arg(chapter.name);
             if (!chapter.text.isNull())
                 m_site.serve(u"/%1/%2.html"_s.arg(name).arg(c + 1),
-                             {.body = support::gbk(u"<html><body>\r\n<div id=\"text\">%1</div>\r\n"
-                                                   u"</body></html>"_s.arg(chapter.text))});
+                             {.body = support::chapterPage(chapter.text)});
         }
         m_site.serve(u"/%1/index.html"_s.arg(name),
                      {.body = support::gbk(contents + u"</body></html>"_s), .gzip = true});
