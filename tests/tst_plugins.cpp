@@ -176,7 +176,8 @@ private slots:
         QCOMPARE(run(contents), stopAtPage > 0 ? EndState::Stopped : EndState::Success);
         QCOMPARE(m_site.clientPaths(m_seenBefore).size(), pages);
         QVERIFY(!m_pipeline->job().plugin);
-        QCOMPARE(shelf(), file.isEmpty() ? QStringList() : QStringList(file));
+        QCOMPARE(QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden),
+                 file.isEmpty() ? QStringList() : QStringList(file));
         if (file.isEmpty())
             return;
         QCOMPARE(support::readBytes(m_shelf->filePath(file)),
@@ -221,21 +222,15 @@ private slots:
 
 private:
     bool writeSection(const QString &plugin, const QString &rules = QString()) {
-        const QString section =
-            u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\nplugins=%2\r\n"_s.arg(m_site.port())
-                .arg(plugin) +
-            rules;
+        const QString section = u"[127.0.0.1:%1]\r\ntagTitle=<h1>(.*?)</h1>\r\nplugins=%2\r\n%3"_s;
         return support::writeBytes(m_settingsDir.filePath(u"Kestrelon.ini"_s),
-                                   support::gbk(section));
+                                   support::gbk(section.arg(m_site.port()).arg(plugin, rules)));
     }
     std::optional<EndState> run(const QString &path) {
         m_view.inputs.contentsUrl = m_site.url(path);
         return m_pipeline->download();
     }
     static QString pluginFolder() { return QFileInfo(pipeline::pluginLibraryPath(u"x"_s)).path(); }
-    QStringList shelf() const {
-        return QDir(m_shelf->path()).entryList(QDir::Files | QDir::Hidden);
-    }
 
     support::LoopbackSite m_site;
     QTemporaryDir m_settingsDir;
