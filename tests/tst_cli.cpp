@@ -25,44 +25,39 @@ private slots:
 
     void outcomes_data() {
         // Every run finds an old book file of the demo book's name on the shelf.
-        QTest::addColumn<QString>("address"); // "" none is given
-        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QStringList>("arguments"); // besides --settings
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("book"); // the file's bytes after the run
 
         const QString written = u"取书进度：下载成功！\n"_s;
         QTest::newRow("--overwrite, in utf-8")
-            << contents() << QStringList{u"--overwrite"_s, u"--encoding"_s, u"utf-8"_s} << 0
+            << QStringList{u"--overwrite"_s, u"--encoding"_s, u"utf-8"_s, contents()} << 0
             << written << QByteArray("\xEF\xBB\xBF") + demo::demoBookText(m_book).toUtf8();
         QTest::newRow("no terminal to ask on: kept")
-            << contents() << QStringList() << 0 << written << QByteArray("old");
+            << QStringList{contents()} << 0 << written << QByteArray("old");
         QTest::newRow("site without rules")
-            << u"http://nowhere.invalid/book/1/"_s << QStringList{u"--overwrite"_s} << 3
+            << QStringList{u"--overwrite"_s, u"http://nowhere.invalid/book/1/"_s} << 3
             << u"取书进度：例外站点！\n"_s << QByteArray("old");
         QTest::newRow("contents page missing")
-            << m_site.url(u"/book/2/"_s) << QStringList{u"--overwrite"_s} << 1
+            << QStringList{u"--overwrite"_s, m_site.url(u"/book/2/"_s)} << 1
             << u"取书进度：下载失败！\n"_s << QByteArray("old");
         // Bad usage: nothing on standard output, the reason on standard error.
-        QTest::newRow("no address")
-            << QString() << QStringList() << 64 << QString() << QByteArray("old");
-        QTest::newRow("unknown encoding") << contents() << QStringList{u"--encoding"_s, u"latin1"_s}
+        QTest::newRow("no address") << QStringList() << 64 << QString() << QByteArray("old");
+        QTest::newRow("unknown encoding") << QStringList{u"--encoding"_s, u"latin1"_s, contents()}
                                           << 64 << QString() << QByteArray("old");
         QTest::newRow("keep and overwrite")
-            << contents() << QStringList{u"--keep"_s, u"--overwrite"_s} << 64 << QString()
+            << QStringList{u"--keep"_s, u"--overwrite"_s, contents()} << 64 << QString()
             << QByteArray("old");
     }
 
     void outcomes() {
-        QFETCH(QString, address);
-        QFETCH(QStringList, options);
+        QFETCH(QStringList, arguments);
         QTemporaryDir shelf;
         const QString file = m_book.title + u".txt"_s;
         QVERIFY(support::writeBytes(shelf.filePath(file), "old"));
-        options << u"--settings"_s << m_settings;
-        if (!address.isEmpty())
-            options << address;
-        const support::CliRun result = support::runCli(options, {.shelf = shelf.path()});
+        const support::CliRun result = support::runCli(
+            QStringList{u"--settings"_s, m_settings} + arguments, {.shelf = shelf.path()});
         QTEST(result.exitCode, "exitCode");
         QTEST(result.out, "message");
         QCOMPARE(result.shelf.keys(), QStringList{file});
