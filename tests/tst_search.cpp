@@ -122,13 +122,12 @@ private slots:
         keys.replace(u'@', site.url(QString()));
         const auto found = run({u"--search"_s, kTitle, u"--json"_s}, {&site}, {keys});
         QCOMPARE(found.exitCode, 0);
-        const QJsonArray results = json(found)[u"results"_s].toArray();
-        QCOMPARE(results.size(), 1);
-        const QJsonObject result = results.first().toObject();
-        QCOMPARE(result[u"title"_s].toString(), kTitle);
-        QTEST(result[u"author"_s].toString(), "author");
-        QCOMPARE(result[u"contentsUrl"_s].toString(), site.url(u"/book/"_s));
-        QCOMPARE(result[u"site"_s].toString(), u"Kestrelon 演示书站"_s);
+        QFETCH(QString, author);
+        const QJsonObject result{
+            {u"number"_s, 1},        {u"title"_s, kTitle},
+            {u"author"_s, author},   {u"site"_s, u"Kestrelon 演示书站"_s},
+            {u"host"_s, host(site)}, {u"contentsUrl"_s, site.url(u"/book/"_s)}};
+        QCOMPARE(json(found)[u"results"_s].toArray(), QJsonArray{result});
     }
 
     // Two sites, the same book on both and twice on one: the table's order, then --pick
@@ -180,10 +179,10 @@ private slots:
 
     void failures() {
         QFETCH(QList<int>, answers);
-        QFETCH(int, exitCode);
         QFETCH(QString, reason);
         support::LoopbackSite first;
         support::LoopbackSite second;
+        QStringList extras; // each site's lines
         for (auto [site, answer] : {std::pair(&first, answers.at(0)), {&second, answers.at(1)}}) {
             serveSearch(*site, "/search", false, "GBK", [answer](const QString &) {
                 if (answer == 0) // well past the bound the test sets
@@ -192,15 +191,13 @@ private slots:
                                    : page(answer == 1 ? row(u"/a/"_s, u"灯塔"_s) : QString());
             });
             QVERIFY(site->start());
-        }
-        QStringList extras;
-        for (int answer : answers)
             extras.append(answer == 4   ? u"tagSearch=(["_s
                           : answer == 5 ? u"searchCharset=big5"_s
                                         : QString());
+        }
         const auto found = run({u"--search"_s, u"灯塔"_s, u"--json"_s}, {&first, &second}, extras,
                                {u"KESTRELON_SEARCH_LIMIT_MS=1000"_s});
-        QCOMPARE(found.exitCode, exitCode);
+        QTEST(found.exitCode, "exitCode");
         const QJsonObject report = json(found);
         QCOMPARE(report[u"results"_s].toArray().size(), answers.count(1));
         const QJsonArray failed = report[u"failures"_s].toArray();
@@ -259,10 +256,8 @@ private slots:
         QTest::addColumn<QString>("kept"); // "" when the result is left out
         QTest::newRow("public page, private network result")
             << u"http://books.example/s"_s << u"http://192.168.1.2/b/"_s << QString();
-        QTest::newRow("public page, its own result")
-            << u"http://books.example/s"_s << u"b/1/"_s << u"http://books.example/b/1/"_s;
-        QTest::newRow("loopback page, loopback result")
-            << u"http://127.0.0.1:8917/s"_s << u"/book/1/"_s << u"http://127.0.0.1:8917/book/1/"_s;
+        // Also a public page's own result, resolved against the page (a loopback page's loopback
+        // results are those of every search above).
         QTest::newRow("an ampersand in markup")
             << u"http://books.example/s"_s << u"b?id=1&amp;p=2"_s
             << u"http://books.example/b?id=1&p=2"_s;
@@ -274,12 +269,11 @@ private slots:
     void pageResults() {
         QFETCH(QString, pageUrl);
         QFETCH(QString, link);
-        QFETCH(QString, kept);
         search::SearchSite site;
         site.tagSearch = {u"<a href=\"(.*?)\">(.*?)</a>"_s};
         const auto results =
             search::pageResults(site, pageUrl, u"<a href=\"%1\">书</a>"_s.arg(link), false);
-        QCOMPARE(results->isEmpty() ? QString() : results->first().contentsUrl, kept);
+        QTEST(results->isEmpty() ? QString() : results->first().contentsUrl, "kept");
     }
 
 private:
