@@ -1,21 +1,19 @@
 // Faults a hostile or broken world brings, through kestrelon-cli against a loopback site: full
-// disks, huge pages, error answers, endless page chains, runaway scripts,
-// titles no file name can take as they are, a link in the book's place, a damaged response cache
-// and a chapter of binary junk. Each row states the exit status, a time bound and what must stand
-// byte for byte afterwards. (A trickling server is tested with short limits in tst_httpclient.)
+// disks, huge pages, endless page chains, runaway scripts, titles no file name can take as they
+// are, a link in the book's place and a chapter of binary junk. Each row states the exit status, a
+// time bound and what must stand byte for byte afterwards. (A trickling server is tested with
+// short limits in tst_httpclient, as is a damaged cache entry; a chapter answered with an error
+// status ends the first run of tst_network's resume rows.)
 
 #include "tests/support/clirun.h"
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <httplib.h>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -86,21 +84,7 @@ void TestFaults::initTestCase() {
     junk[0] = '\0';
     serve(u"junk"_s, u"乱码之书"_s, junk);
 
-    // gzip-compressed chapters, as real sites send them; the second fails once, so that a first
-    // run leaves a cache behind.
-    support::serveBook(
-        m_site, u"cached"_s, u"缓存之书"_s, {u"第一章正文。"_s, u"第二章正文。"_s},
-        [](int c) { return Page{.gzip = true, .failFirst = c - 1, .failStatus = 500}; });
-
     support::serveBook(m_site, u"huge"_s, u"巨章之书"_s, {hugeChapter(u"<br>"_s)});
-
-    // An error page that reads like a chapter. (Without retries a 5xx fails the same way.)
-    m_site.serve(u"/status404/"_s, {.body = support::contentsPage(u"错误之书"_s, 2)});
-    m_site.serve(u"/status404/1.html"_s, {.body = chapterPage(u"第一章。"_s)});
-    m_site.server().Get("/status404/2.html", [](const httplib::Request &, httplib::Response &res) {
-        res.status = 404;
-        res.set_content("<div id=\"content\">error page</div>", "text/html");
-    });
 
     // Forty chapter links through a page function that never returns.
     QString links = u"<h1>脚本之书</h1><script>function go(n) { while (true) {} }</script>"_s;
@@ -113,9 +97,7 @@ void TestFaults::initTestCase() {
 void TestFaults::faults_data() {
     QTest::addColumn<QString>("book"); // the book's folder on the site
     // "full shelf", "full settings": that folder is full; "link", "link, keep": the book's name is
-    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement);
-    // "cut cache": a first run with --resume fails, its cache entries are cut short and the run is
-    // repeated.
+    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement).
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("seconds");      // the run ends within this
@@ -130,8 +112,6 @@ void TestFaults::faults_data() {
         << u"plain"_s << u"full settings"_s << 0 << 60 << QString() << plain;
     QTest::newRow("24 MB chapter") << u"huge"_s << QString() << 0 << 120 << QString()
                                    << textBook(u"巨章之书"_s, {hugeChapter(N + I)});
-    QTest::newRow("404 chapter") << u"status404"_s << QString() << 1 << 60 << QString()
-                                 << QString();
     QTest::newRow("two pages linking to each other, a title of 400 bytes")
         << u"pingpong"_s << QString() << 0 << 60 << QString()
         << textBook(QString(134, QChar(0x957F)), {u"甲页。"_s + N + I + u"乙页。"_s});
@@ -145,9 +125,6 @@ void TestFaults::faults_data() {
         << u"plain"_s << u"link"_s << 0 << 60 << u"平常之书.txt"_s << plain;
     QTest::newRow("a link in the book's place kept on request")
         << u"plain"_s << u"link, keep"_s << 0 << 60 << u"平常之书.txt"_s << u"the victim"_s;
-    QTest::newRow("cached pages cut short are fetched again")
-        << u"cached"_s << u"cut cache"_s << 0 << 60 << u"缓存之书.txt"_s
-        << textBook(u"缓存之书"_s, {u"第一章正文。"_s, u"第二章正文。"_s});
     QTest::newRow("a chapter of random bytes has no text, and no rule fails on it")
         << u"junk"_s << QString() << kWritten << 60 << u"乱码之书.txt"_s << kAnyText;
 }
@@ -211,19 +188,6 @@ void TestFaults::faults() {
               << m_site.url(u"/%1/"_s.arg(book));
     const support::CliOptions options{
         .shelf = shelfDir.path(), .cache = cacheDir.path(), .limitSeconds = seconds};
-    if (setup == u"cut cache"_s) {
-        arguments.prepend(u"--resume"_s); // in both runs
-        QCOMPARE(support::runCli(arguments, options).exitCode, 1);
-        // Every page the failed run kept, cut short.
-        int entries = 0;
-        QDirIterator kept(cacheDir.path(), QDir::Files, QDirIterator::Subdirectories);
-        while (kept.hasNext()) {
-            QFile entry(kept.next());
-            QVERIFY(entry.resize(entry.size() / 2));
-            ++entries;
-        }
-        QVERIFY(entries > 0);
-    }
 
     // A run past its time bound ends with -1.
     const support::CliRun run = support::runCli(arguments, options);

@@ -17,9 +17,6 @@
 
 #include <httplib.h>
 
-#include <chrono>
-#include <thread>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -37,20 +34,13 @@ private slots:
         m_site.serve(u"/crawl"_s, {.body = QByteArray(100000, 'x'), .trickleMs = 200});
         m_site.serve(u"/steady"_s, {.body = QByteArray(600, 'x'), .trickleMs = 5});
         m_site.serve(u"/missing-cookie"_s, {.body = "ok", .requiredCookie = "id=7"});
+        // Headers at once, then a body that comes only long past the idle limit.
+        m_site.serve(u"/stalled-body"_s, {.body = "x", .trickleMs = 2500});
         for (const auto &[from, to] : {std::pair{"/moved", "/plain"}, {"/loop", "/loop"}}) {
             m_site.server().Get(from, [to](const httplib::Request &, httplib::Response &res) {
                 res.set_redirect(to);
             });
         }
-        // Headers at once, then a body that never comes.
-        m_site.server().Get("/stalled-body", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content_provider(
-                1000, "text/plain", [](size_t, size_t, httplib::DataSink &sink) {
-                    for (int i = 0; i < 500 && sink.is_writable(); ++i)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                    return false;
-                });
-        });
         // A body just past the limit, sent at full speed.
         m_site.server().Get("/huge", [](const httplib::Request &, httplib::Response &res) {
             const size_t total = size_t(HttpClient::kMaxBody) + 4096;
@@ -166,6 +156,8 @@ private slots:
         QTest::addColumn<bool>("readBack");
         QTest::newRow("good entry") << "" << true;
         QTest::newRow("a byte of the body flipped") << "flip" << false;
+        // Cut within its first line, as the entries of small pages are.
+        QTest::newRow("cut short") << "cut" << false;
         QTest::newRow("folders left open by an older version are closed") << "open folders" << true;
     }
 
@@ -196,6 +188,8 @@ private slots:
         QByteArray bytes = support::readBytes(entry);
         if (setup == u"flip"_s)
             bytes[bytes.size() - 5] = char(bytes.at(bytes.size() - 5) ^ 0x20);
+        if (setup == u"cut"_s)
+            bytes.truncate(bytes.size() / 2);
         QVERIFY(support::writeBytes(entry, bytes));
         const auto loaded = cache.load(url);
         QCOMPARE(loaded.has_value(), readBack);
@@ -212,13 +206,13 @@ private slots:
         QTest::addColumn<QString>("name"); // of the folder in the cache's own folder
         QTest::addColumn<int>("ageDays");
         QTest::addColumn<bool>("link"); // a link to such a folder elsewhere
-        QTest::addColumn<bool>("removed");
+        QTest::addColumn<bool>("kept");
 
         const QString book = QString(64, u'a');
-        QTest::newRow("a book untouched for 31 days") << book << 31 << false << true;
-        QTest::newRow("a book touched 29 days ago") << book << 29 << false << false;
-        QTest::newRow("a folder the cache did not make") << u"notes"_s << 31 << false << false;
-        QTest::newRow("a link to an old book's folder") << book << 31 << true << false;
+        QTest::newRow("a book untouched for 31 days") << book << 31 << false << false;
+        QTest::newRow("a book touched 29 days ago") << book << 29 << false << true;
+        QTest::newRow("a folder the cache did not make") << u"notes"_s << 31 << false << true;
+        QTest::newRow("a link to an old book's folder") << book << 31 << true << true;
     }
 
     void staleCaches() {
@@ -241,8 +235,7 @@ private slots:
         QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(folder).constData(), times, 0) == 0);
 
         ResponseCache::removeStale(now);
-        QFETCH(bool, removed);
-        QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+        QTEST(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), "kept");
         if (link)
             QVERIFY(QFile::exists(entry));
         QFile::remove(path);
