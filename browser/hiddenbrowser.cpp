@@ -93,7 +93,8 @@ HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::millis
     m_profile->setUrlRequestInterceptor(m_profileGuard);
     // Nobody sees the page's icon; asking the site for it would only be one more request.
     m_profile->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-    createPage();
+    // The page is made for the first task, with its permissions: a page made now would only be
+    // replaced then, which costs a job's first load a good part of its time.
 }
 
 HiddenBrowser::~HiddenBrowser() {
@@ -166,7 +167,7 @@ void HiddenBrowser::createPage() {
 }
 
 void HiddenBrowser::allow(bool pageScripts, RequestGuard::Policy requests, const QUrl &origin) {
-    const bool wider = RequestGuard::reach(requests, origin) > m_guard->reach();
+    const bool wider = !m_page || RequestGuard::reach(requests, origin) > m_guard->reach();
     m_pageScripts = pageScripts;
     m_policy = requests;
     m_origin = origin;
@@ -232,6 +233,8 @@ bool HiddenBrowser::loadBlank() {
 }
 
 std::optional<QString> HiddenBrowser::evaluate(const QString &script) {
+    if (!m_page)
+        return std::nullopt; // nothing loaded, nothing to ask
     QEventLoop loop;
     std::optional<QString> result;
     bool answered = false;

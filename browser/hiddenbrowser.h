@@ -86,7 +86,7 @@ private:
     void settleStoppedLoad();
 
     QWebEngineProfile *m_profile = nullptr;
-    QWebEnginePage *m_page = nullptr;
+    QWebEnginePage *m_page = nullptr;       // made by the first task that needs one
     RequestGuard *m_guard = nullptr;        // the page's, a child of it
     RequestGuard *m_profileGuard = nullptr; // by the requests' initiators, a child of the profile
     bool m_pageScripts = true;

@@ -36,6 +36,9 @@ void prepareWebEngine() {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     flags += " --disable-background-networking --disable-component-update --disable-sync"
              " --no-first-run --disable-gpu --log-level=3 ";
+    // The engine starts a second zygote for helper processes that run outside the sandbox; it
+    // starts such helpers directly when asked not to, and a job's start-up does not wait for it.
+    flags += " --no-unsandboxed-zygote ";
     // The proxy the front end settled on, so pages travel the route the program's requests do.
     // (Only entries that are host names, addresses or networks reach the switches.)
     flags += requestProfile::browserProxyFlags(requestProfile::proxy());
