@@ -51,8 +51,8 @@ private slots:
             m_site.serve(path, {.body = support::gbk(html)});
         };
         // The second page lies in a folder of its own and names the third relative to the contents
-        // page, where alone it is found; the third links to itself, as many forums' last pages do
-        // (and /long/index.html, a thread of one page).
+        // page, where alone it is found; the third links back to the first, whose posts must not
+        // come twice (and /long/index.html, a thread of one page, links to itself).
         // A CR LF inside 甲's first block becomes one line break.
         serve(u"/forum/index.html"_s,
               threadPage(post(u"甲"_s, u"甲一行。\r\n甲二行。"_s) + post(u"乙"_s, u"乙说好。"_s),
@@ -61,7 +61,7 @@ private slots:
               threadPage(post(u"甲"_s, u"短。"_s) + post(u"甲"_s, u"甲第三行，稍长一些。"_s) +
                              post(u"乙"_s, u"乙：同意楼上。"_s),
                          u"3.html"_s));
-        serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), u"3.html"_s));
+        serve(u"/forum/3.html"_s, threadPage(post(u"甲"_s, u"甲的最后一行。"_s), u"index.html"_s));
         serve(u"/long/index.html"_s,
               threadPage(post(u"甲"_s, QString(511, u'短')) + post(u"甲"_s, QString(512, u'中')) +
                              post(u"甲"_s, QString(513, u'长')),

@@ -116,11 +116,12 @@ QString makeTxt::infoFromWeb(QString *html, int hID) {
     text.replace(u'\n', u'\u000F');
     text = collectMatches(text, m_tagText, true, library().minimumLength);
     QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
-    // The page before once more: a first page whose next link names itself, whose address this
-    // object never sees, comes twice before the link below is known. It adds nothing.
-    const bool repeated = hID != 0 && text == m_lastText && next == m_lastNext;
-    m_lastText = text;
-    m_lastNext = next;
+    // A page handled before comes again when a link leads back to it: a first page whose next
+    // link names itself (its address this object never sees), or a last page linking back to the
+    // first. It adds nothing, and its link, asked for already, ends the thread below.
+    const QString page = next + QChar(0) + text;
+    const bool repeated = m_pagesSeen.contains(page);
+    m_pagesSeen.insert(page);
     if (!repeated && !typeset::cleanText(text, false).isEmpty()) {
         typeset::typesetText(text);
         // Nothing between pages: the next page's indent follows this page's last character.

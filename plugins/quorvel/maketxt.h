@@ -43,9 +43,8 @@ private:
     QString m_body;   // the typeset text of the pages handled so far
     // The next-page links returned so far, as the pages have them.
     QSet<QString> m_requested;
-    // The last page's wanted blocks and next-page link.
-    QString m_lastText;
-    QString m_lastNext;
+    // Every page handled so far, as its next-page link, a NUL and its wanted blocks.
+    QSet<QString> m_pagesSeen;
     QStringList m_tagTitle;
     QStringList m_tagAuthor;
     QStringList m_tagText;
