@@ -111,9 +111,9 @@ private slots:
         QTest::newRow("0 keeps every block, <BR> becoming a line break")
             << forum << QString() << u"0"_s << u"甲"_s
             << first + I + N + u"短。"_s + N + I + N + u"甲第三行，稍长一些。"_s + last;
-        QTest::newRow("empty means 512: 513 characters kept, 512 and 511 not")
-            << u"/long/index.html"_s << QString() << QString() << u"甲"_s
-            << I + QString(513, u'长');
+        for (const QString &none : {u"nan"_s, QString()}) // no number: 512, so 513 characters kept
+            QTest::newRow(qPrintable(u"\"%1\" means 512"_s.arg(none)))
+                << u"/long/index.html"_s << QString() << none << u"甲"_s << I + QString(513, u'长');
         // A name read from the page is matched as it is written (were it not, its parenthesis would
         // make the rule invalid and its bar let 戊's post in); one typed in is a pattern.
         QTest::newRow("the author's name holds a parenthesis and a bar")

@@ -46,7 +46,8 @@ QStringList alternatives(const QString &value) {
 void setMinimumLength(const QString &text) {
     bool isNumber = false;
     const double number = QLocale::c().toDouble(text.trimmed(), &isNumber);
-    if (!isNumber) {
+    // The locale reads "nan" and "inf" as numbers too, though no decimal text names them.
+    if (!isNumber || !std::isfinite(number)) {
         library().minimumLength = 512;
         return;
     }
