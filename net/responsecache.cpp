@@ -161,6 +161,10 @@ bool ResponseCache::store(const QString &url, const HttpResult &result) {
 }
 
 bool ResponseCache::remove() {
+    // Emptying a link would delete the files of the folder it points to, which the cache never
+    // wrote: the link alone goes.
+    if (QFileInfo(m_folder).isSymLink())
+        return QFile::remove(m_folder);
     QDir folder(m_folder);
     return !folder.exists() || folder.removeRecursively();
 }

@@ -9,6 +9,7 @@
 #include "tests/support/loopbacksite.h"
 #include "tests/support/testfiles.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRandomGenerator>
 #include <QScopeGuard>
@@ -97,7 +98,8 @@ void TestFaults::initTestCase() {
 void TestFaults::faults_data() {
     QTest::addColumn<QString>("book"); // the book's folder on the site
     // "full shelf", "full settings": that folder is full; "link", "link, keep": the book's name is
-    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement).
+    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement),
+    // and the folder of its pages for --resume a link to that file's folder.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("seconds");      // the run ends within this
@@ -121,7 +123,8 @@ void TestFaults::faults_data() {
         << u"control"_s << QString() << 0 << 60 << u"控制之书.txt"_s << kAnyText;
     QTest::newRow("title of nothing a file name keeps")
         << u"nameless"_s << QString() << 0 << 60 << u"书名未知.txt"_s << kAnyText;
-    QTest::newRow("a link in the book's place is replaced, its read-only target untouched")
+    QTest::newRow(
+        "links in the book's and its pages' places: the book replaced, the targets untouched")
         << u"plain"_s << u"link"_s << 0 << 60 << u"平常之书.txt"_s << plain;
     QTest::newRow("a link in the book's place kept on request")
         << u"plain"_s << u"link, keep"_s << 0 << 60 << u"平常之书.txt"_s << u"the victim"_s;
@@ -181,9 +184,18 @@ void TestFaults::faults() {
         QVERIFY(
             QFile::setPermissions(victim, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(QFile::link(victim, oldBook));
+        // The folder of the book's pages for --resume: a link to the victim's.
+        const auto sha = [this](const QString &path) {
+            return QString::fromLatin1(
+                QCryptographicHash::hash(m_site.url(path).toUtf8(), QCryptographicHash::Sha256)
+                    .toHex());
+        };
+        QVERIFY(QDir(cacheDir.path()).mkdir(u"kestrelon"_s) &&
+                QFile::link(settingsDir.path(),
+                            cacheDir.filePath(u"kestrelon/"_s + sha(u"/plain/"_s))));
     }
 
-    QStringList arguments{u"--settings"_s, settings, u"--encoding"_s, u"utf-8"_s};
+    QStringList arguments{u"--settings"_s, settings, u"--encoding"_s, u"utf-8"_s, u"--resume"_s};
     arguments << (setup == u"link, keep"_s ? u"--keep"_s : u"--overwrite"_s)
               << m_site.url(u"/%1/"_s.arg(book));
     const support::CliOptions options{
