@@ -115,7 +115,14 @@ std::optional<HttpResult> ResponseCache::load(const QString &url) const {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray line = file.readLine();
+    // No entry this class writes is larger than a response may be: a bigger file would be read
+    // whole into memory before its checksum could tell it is damaged.
+    constexpr qint64 kMaxLine = 4096;
+    if (file.size() > HttpClient::kMaxBody + kMaxLine) {
+        QFile::remove(path);
+        return std::nullopt;
+    }
+    const QByteArray line = file.readLine(kMaxLine);
     HttpResult result;
     result.body = file.readAll();
     if (file.error() != QFileDevice::NoError)

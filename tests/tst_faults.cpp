@@ -99,7 +99,8 @@ void TestFaults::faults_data() {
     QTest::addColumn<QString>("book"); // the book's folder on the site
     // "full shelf", "full settings": that folder is full; "link", "link, keep": the book's name is
     // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement),
-    // and the folder of its pages for --resume a link to that file's folder.
+    // and the folder of its pages for --resume a link to that file's folder, where a page of a
+    // terabyte waits.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("seconds");      // the run ends within this
@@ -184,12 +185,15 @@ void TestFaults::faults() {
         QVERIFY(
             QFile::setPermissions(victim, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(QFile::link(victim, oldBook));
-        // The folder of the book's pages for --resume: a link to the victim's.
+        // The folder of the book's pages for --resume: a link to the victim's, holding a page of
+        // a terabyte.
         const auto sha = [this](const QString &path) {
             return QString::fromLatin1(
                 QCryptographicHash::hash(m_site.url(path).toUtf8(), QCryptographicHash::Sha256)
                     .toHex());
         };
+        QFile huge(settingsDir.filePath(sha(u"/plain/1.html"_s)));
+        QVERIFY(support::writeBytes(huge.fileName(), "x\n") && huge.resize(qint64(1) << 40));
         QVERIFY(QDir(cacheDir.path()).mkdir(u"kestrelon"_s) &&
                 QFile::link(settingsDir.path(),
                             cacheDir.filePath(u"kestrelon/"_s + sha(u"/plain/"_s))));
