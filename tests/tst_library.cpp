@@ -42,7 +42,6 @@ void TestLibrary::roundTrip() {
         // Storing a chapter again replaces it.
         QVERIFY(books.storeChapter(id, {1, url + u"2.html"_s, u"第二章"_s, QString(), {u"y"_s}}));
         QVERIFY(books.recordBuild(id, u"txt"_s, u"gbk"_s, u"/shelf/书名.txt"_s, u"ab"_s));
-        QCOMPARE(books.keepBook(url, u"127.0.0.1"_s, u"书名"_s, u"作者：某"_s), std::optional(id));
         // Another book that holds a chapter at the same address.
         const auto other = books.keepBook(u"http://127.0.0.1/other/"_s, u"h"_s, u"t"_s, u"a"_s);
         QVERIFY(other && books.storeChapter(*other, {0, url + u"1.html"_s, u"n"_s, {}, {u"z"_s}}));
@@ -52,8 +51,7 @@ void TestLibrary::roundTrip() {
                                            {url + u"2.html"_s, {u"y"_s}}};
     QCOMPARE(library::readHeldChapters(path, url), held);
     QCOMPARE(library::readHeldChapters(path, url + u"x"_s), (QHash<QString, QStringList>()));
-    QCOMPARE(library::readHeldChapters(dir.filePath(u"none.sqlite"_s), url),
-             (QHash<QString, QStringList>()));
+    QVERIFY(library::readHeldChapters(dir.filePath(u"none.sqlite"_s), url).isEmpty());
     QVERIFY(!QFileInfo::exists(dir.filePath(u"none.sqlite"_s)));
     library::BookLibrary books;
     QString error;
@@ -128,9 +126,8 @@ void TestLibrary::location() {
 // A book file's digest, read in pieces, is the digest of its bytes taken whole, which is the one
 // a build records; a file that cannot be read has none.
 void TestLibrary::digests() {
-    QByteArray bytes((3 << 20) + 5, Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        bytes[i] = char(i * 7 + i / 4099);
+    // Three pieces of a megabyte and three bytes, the pieces' bytes in different orders.
+    const QByteArray bytes = QByteArray("0123456789abcdefg").repeated(185043);
     const QString expected =
         QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
     QCOMPARE(library::sha256Hex(bytes), expected);
