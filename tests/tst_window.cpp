@@ -197,6 +197,9 @@ private slots:
         QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
         QCOMPARE(window.label(3)->toolTip(),
                  u"没有正文的章节：第2章 %1"_s.arg(m_site.url(u"/bare/2.html"_s)));
+        // A press that starts no job takes that book's report away too.
+        download(window, u"http://nosuch/"_s);
+        QCOMPARE(window.label(3)->text() + window.label(3)->toolTip(), u"取书进度：例外站点！"_s);
         const QByteArray settingsBefore = support::readBytes(m_settings);
         int waited = 0;
         bool clicked = false;

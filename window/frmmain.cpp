@@ -226,9 +226,14 @@ void frmMain::onCommand(int index) {
         chooseBookshelf();
         break;
     case 1:
-        if (m_btnCmd[1]->text().compare(kDownloadCaption, Qt::CaseInsensitive) != 0)
+        if (m_btnCmd[1]->text().compare(kDownloadCaption, Qt::CaseInsensitive) != 0) {
             m_btnCmd[1]->setEnabled(false); // the job sees this before its next request
-        else if (m_helpSearch->searching())
+            break;
+        }
+        // The last book's report goes with its result line, which this press replaces even when
+        // no job follows (a site without rules, a search still running).
+        m_label[3]->setToolTip(QString());
+        if (m_helpSearch->searching())
             // The reader may be waiting for the address to download; the search is kept.
             setStatus(u"取书进度：正在搜索，搜索结束后才能下载！"_s);
         else
@@ -318,7 +323,6 @@ void frmMain::showReport(const JobReport &report) {
 
 void frmMain::showRunning(bool running) {
     if (running) {
-        m_label[3]->setToolTip(QString());
         m_btnCmd[1]->setText(kStopCaption);
     } else {
         m_btnCmd[1]->setEnabled(true);
