@@ -93,8 +93,7 @@ void TestLibrary::refused() {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"setup"_s);
             db.setDatabaseName(path);
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec(u"PRAGMA user_version = 99"_s));
+            QVERIFY(db.open() && QSqlQuery(db).exec(u"PRAGMA user_version = 99"_s));
         }
         QSqlDatabase::removeDatabase(u"setup"_s);
     } else if (situation == u"link"_s || situation == u"-wal"_s) {
@@ -102,8 +101,7 @@ void TestLibrary::refused() {
                             situation == u"link"_s ? path : path + situation));
     } else if (situation == u"garbage"_s) {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write(QByteArray(4096, 'x')) == 4096);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(4096, 'x')) == 4096);
     }
     library::BookLibrary books;
     QString error;
