@@ -6,6 +6,7 @@
 #include "settings/sitekeys.h"
 #include "text/typeset.h"
 
+#include <QCryptographicHash>
 #include <QLocale>
 
 #include <atomic>
@@ -119,10 +120,14 @@ QString makeTxt::infoFromWeb(QString *html, int hID) {
     QString next = collectMatches(*html, m_tagNext, false, library().minimumLength);
     // A page handled before comes again when a link leads back to it: a first page whose next
     // link names itself (its address this object never sees), or a last page linking back to the
-    // first. It adds nothing, and its link, asked for already, ends the thread below.
-    const QString page = next + QChar(0) + text;
-    const bool repeated = m_pagesSeen.contains(page);
-    m_pagesSeen.insert(page);
+    // first. It adds nothing, and its link, asked for already, ends the thread below. Pages are
+    // known by a digest: a long thread's pages kept whole would double its memory.
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    digest.addData(QByteArrayView(reinterpret_cast<const char *>(next.utf16()), next.size() * 2));
+    digest.addData(QByteArrayView("\0\0", 2));
+    digest.addData(QByteArrayView(reinterpret_cast<const char *>(text.utf16()), text.size() * 2));
+    const bool repeated = m_pagesSeen.contains(digest.result());
+    m_pagesSeen.insert(digest.result());
     if (!repeated && !typeset::cleanText(text, false).isEmpty()) {
         typeset::typesetText(text);
         // Nothing between pages: the next page's indent follows this page's last character.

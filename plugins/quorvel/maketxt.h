@@ -3,6 +3,7 @@
 // author (or of all) from every page of a thread, and builds the whole book with its own head.
 // The host creates it as "Quorvel.makeTxt" and calls its members by name only.
 
+#include <QByteArray>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -43,8 +44,8 @@ private:
     QString m_body;   // the typeset text of the pages handled so far
     // The next-page links returned so far, as the pages have them.
     QSet<QString> m_requested;
-    // Every page handled so far, as its next-page link, a NUL and its wanted blocks.
-    QSet<QString> m_pagesSeen;
+    // Every page handled so far: the digest of its next-page link, a NUL and its wanted blocks.
+    QSet<QByteArray> m_pagesSeen;
     QStringList m_tagTitle;
     QStringList m_tagAuthor;
     QStringList m_tagText;
