@@ -67,8 +67,7 @@ void TestLibrary::roundTrip() {
     QCOMPARE(books.heldAddresses(id), (QSet<QString>{url + u"1.html"_s, url + u"2.html"_s}));
     QCOMPARE(books.captures(id, url + u"1.html"_s), std::optional<QStringList>(captures));
     bool found = false;
-    QVERIFY(books.forget(url, &found));
-    QVERIFY(found);
+    QVERIFY(books.forget(url, &found) && found);
     QVERIFY(!books.book(url));
     QCOMPARE(books.heldAddresses(id), std::optional<QSet<QString>>(QSet<QString>()));
 }
