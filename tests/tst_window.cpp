@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,6 +71,8 @@ public:
         browser::prepareWebEngine();
         searchScheme::registerScheme();
     }
+    // The desktop's "open" for files, which the settings file is opened through.
+    Q_INVOKABLE void openFile(const QUrl &url) { m_opened.append(url); }
 
 private slots:
     void initTestCase() {
@@ -91,6 +94,7 @@ private slots:
         QVERIFY(m_site.start());
         m_settings = m_dir.filePath(u"Kestrelon.ini"_s);
         iniModule::setSettingsFileOverride(m_settings);
+        QDesktopServices::setUrlHandler(u"file"_s, this, "openFile");
     }
 
     void init() {
@@ -135,6 +139,14 @@ private slots:
             }
             QCOMPARE(window.cmbCode()->currentText(), start == 0 ? encoding : u"utf-8"_s);
             QCOMPARE(window.btnCmd(0)->toolTip(), shelf);
+            // "目录" opens the file on a left click let go over it, not on a right one or a
+            // press taken off it.
+            m_opened.clear();
+            QTest::mouseClick(window.label(0), Qt::RightButton);
+            QTest::mousePress(window.label(0), Qt::LeftButton);
+            QTest::mouseRelease(window.label(0), Qt::LeftButton, {}, QPoint(-4, -4));
+            QTest::mouseClick(window.label(0), Qt::LeftButton);
+            QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(m_settings)});
             // What the reader changes in the window is what the next start shows.
             for (int i = 0; i < 3; ++i) {
                 shown[i] = !shown.at(i);
@@ -358,6 +370,7 @@ private:
     QTemporaryDir m_dir;
     QTemporaryDir m_shelf;
     QString m_settings;
+    QList<QUrl> m_opened;
 };
 
 QTEST_MAIN(TestWindow)

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QUrl>
 #include <QWebEngineView>
@@ -46,7 +47,10 @@ public:
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override {
         QLabel::mouseReleaseEvent(event);
-        if (onClick)
+        // A click as a button takes it: the left button let go over the label. A right click, or
+        // a press taken off the label before the release, opens nothing.
+        if (onClick && event->button() == Qt::LeftButton &&
+            rect().contains(event->position().toPoint()))
             onClick();
     }
 };
