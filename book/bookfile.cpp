@@ -114,6 +114,11 @@ QString bookFilePath(const QString &folder, const QString &title, const QString 
     // A file name holds at most 255 bytes; a longer title is cut at a character boundary so that
     // the book is still written.
     constexpr qsizetype kMaxNameBytes = 255;
+    // Every character takes a byte at least: cutting a long title to that many first keeps the
+    // cut below from encoding the whole title again for each character it takes off.
+    if (name.size() > kMaxNameBytes)
+        name.truncate(name.at(kMaxNameBytes - 1).isHighSurrogate() ? kMaxNameBytes - 1
+                                                                   : kMaxNameBytes);
     while (!name.isEmpty() && QFile::encodeName(name + suffix).size() > kMaxNameBytes)
         name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
     return folder + name + suffix;

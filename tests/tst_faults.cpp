@@ -69,8 +69,8 @@ void TestFaults::initTestCase() {
                            [page](int) { return Page{.body = page}; });
     };
     support::serveBook(m_site, u"plain"_s, u"平常之书"_s, {u"第一章正文。"_s, u"第二章正文。"_s});
-    // Its title of 402 bytes in UTF-8 is cut to what a file name can hold.
-    serve(u"pingpong"_s, QString(134, QChar(0x957F)), chapterPage(u"甲页。"_s, u"1_2.html"_s));
+    // Its title of 1.5 MB in UTF-8 is cut to what a file name can hold, and quickly.
+    serve(u"pingpong"_s, QString(500000, QChar(0x957F)), chapterPage(u"甲页。"_s, u"1_2.html"_s));
     m_site.serve(u"/pingpong/1_2.html"_s, {.body = chapterPage(u"乙页。"_s, u"1.html"_s)});
     support::serveBook(m_site, u"control"_s, u"-.控\u0001制\u001F之\u007F书"_s, {u"正文。"_s});
     // Declared, as a page whose first characters are controls would otherwise read as binary.
@@ -115,9 +115,9 @@ void TestFaults::faults_data() {
         << u"plain"_s << u"full settings"_s << 0 << 60 << QString() << plain;
     QTest::newRow("24 MB chapter") << u"huge"_s << QString() << 0 << 120 << QString()
                                    << textBook(u"巨章之书"_s, {hugeChapter(N + I)});
-    QTest::newRow("two pages linking to each other, a title of 400 bytes")
+    QTest::newRow("two pages linking to each other, a title of 1.5 MB")
         << u"pingpong"_s << QString() << 0 << 60 << QString()
-        << textBook(QString(134, QChar(0x957F)), {u"甲页。"_s + N + I + u"乙页。"_s});
+        << textBook(QString(500000, QChar(0x957F)), {u"甲页。"_s + N + I + u"乙页。"_s});
     QTest::newRow("forty runaway script links")
         << u"scripts"_s << QString() << 1 << 40 << QString() << QString();
     QTest::newRow("title with control characters and a leading dot and dash")
