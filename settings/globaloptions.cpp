@@ -2,7 +2,9 @@
 
 #include "settings/inimodule.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 using namespace Qt::StringLiterals;
 
@@ -49,9 +51,15 @@ bool write(Key key, const QString &value) {
 QString startupBookshelfFolder() {
     const QString stored = read(Key::Bookshelf);
     // A stored path that is now a file is as unusable as a missing one.
-    if (stored.isEmpty() || !QFileInfo(stored).isDir())
+    if (!stored.isEmpty() && QFileInfo(stored).isDir())
+        return iniModule::withTrailingSeparator(stored);
+    if (iniModule::programFolderWritable())
         return iniModule::programFolder();
-    return iniModule::withTrailingSeparator(stored);
+    // An installed program's folder is read-only: a book fetched for it could not be written,
+    // and the job would fail only after fetching every chapter. The user's documents take it.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = QFileInfo(documents).isDir() ? documents : QDir::homePath();
+    return iniModule::withTrailingSeparator(QDir::toNativeSeparators(folder));
 }
 
 } // namespace globalOptions

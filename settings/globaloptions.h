@@ -40,7 +40,8 @@ bool write(Key key, const QString &value);
 QStringList bookEncodings();
 
 // The bookshelf folder at start-up: the stored folder when it is still a folder, else the program's
-// folder; always ending with the platform's separator.
+// folder, or the user's documents (their home without them) when the program's folder is
+// read-only; always ending with the platform's separator.
 QString startupBookshelfFolder();
 
 } // namespace globalOptions
