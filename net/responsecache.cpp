@@ -106,6 +106,10 @@ QString ResponseCache::pathOf(const QString &url) const {
 }
 
 std::optional<HttpResult> ResponseCache::load(const QString &url) const {
+    // A book's folder that is a link is not one this class made: nothing in what it points to is
+    // read, nor removed when found damaged.
+    if (QFileInfo(m_folder).isSymLink())
+        return std::nullopt;
     const QString path = pathOf(url);
     if (QFileInfo(path).isSymLink()) {
         // Not an entry this class wrote; what it points to is never read.

@@ -98,9 +98,9 @@ void TestFaults::initTestCase() {
 void TestFaults::faults_data() {
     QTest::addColumn<QString>("book"); // the book's folder on the site
     // "full shelf", "full settings": that folder is full; "link", "link, keep": the book's name is
-    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement),
-    // and the folder of its pages for --resume a link to that file's folder, where a page of a
-    // terabyte waits.
+    // a link to a read-only file elsewhere (an EPUB book goes through the same link replacement);
+    // a page of a terabyte waits for --resume in that file's folder, to which the folder of the
+    // book's pages is a link, or with "keep" in a folder of the cache's own.
     QTest::addColumn<QString>("setup");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("seconds");      // the run ends within this
@@ -180,23 +180,23 @@ void TestFaults::faults() {
     const QByteArray settingsBefore = support::readBytes(settings);
     // Someone else's read-only file, linked to under the book's name.
     const QString victim = settingsDir.filePath(u"victim.txt"_s);
+    QFile huge;
     if (setup.startsWith(u"link"_s)) {
         QVERIFY(support::writeBytes(victim, "the victim"));
         QVERIFY(
             QFile::setPermissions(victim, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(QFile::link(victim, oldBook));
-        // The folder of the book's pages for --resume: a link to the victim's, holding a page of
-        // a terabyte.
         const auto sha = [this](const QString &path) {
             return QString::fromLatin1(
                 QCryptographicHash::hash(m_site.url(path).toUtf8(), QCryptographicHash::Sha256)
                     .toHex());
         };
-        QFile huge(settingsDir.filePath(sha(u"/plain/1.html"_s)));
+        const QString pages = cacheDir.filePath(u"kestrelon/"_s + sha(u"/plain/"_s));
+        const bool linked = setup == u"link"_s;
+        QVERIFY(QDir().mkpath(linked ? cacheDir.filePath(u"kestrelon"_s) : pages));
+        QVERIFY(!linked || QFile::link(settingsDir.path(), pages));
+        huge.setFileName((linked ? settingsDir.path() : pages) + u'/' + sha(u"/plain/1.html"_s));
         QVERIFY(support::writeBytes(huge.fileName(), "x\n") && huge.resize(qint64(1) << 40));
-        QVERIFY(QDir(cacheDir.path()).mkdir(u"kestrelon"_s) &&
-                QFile::link(settingsDir.path(),
-                            cacheDir.filePath(u"kestrelon/"_s + sha(u"/plain/"_s))));
     }
 
     QStringList arguments{u"--settings"_s, settings, u"--encoding"_s, u"utf-8"_s, u"--resume"_s};
@@ -219,6 +219,7 @@ void TestFaults::faults() {
         QVERIFY2(run.err.contains(u"No space left on device"_s), qPrintable(run.err));
     if (setup.startsWith(u"link"_s)) {
         QCOMPARE(support::readBytes(victim), QByteArray("the victim"));
+        QCOMPARE(huge.exists(), setup == u"link"_s); // read or removed only in the cache's folder
         // (The "user" bits say what this user may do, and root may write anything.)
         QVERIFY(!(QFile::permissions(victim) &
                   (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)));
