@@ -176,8 +176,8 @@ private slots:
         if (setup == u"open folders"_s) {
             QVERIFY(QDir().mkpath(cache.folder()));
             const auto open = others | QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
-            QVERIFY(QFile::setPermissions(ResponseCache::rootFolder(), open));
-            QVERIFY(QFile::setPermissions(cache.folder(), open));
+            QVERIFY(QFile::setPermissions(ResponseCache::rootFolder(), open) &&
+                    QFile::setPermissions(cache.folder(), open));
         }
         HttpResult page;
         page.head.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});

@@ -80,8 +80,8 @@ private slots:
         QVERIFY(job.rules.tagChapter.isEmpty());
         // A settings file that cannot be read (here a folder) is not one without the site.
         QVERIFY(QFile::remove(settingsPath()) && QDir().mkdir(settingsPath()));
-        QVERIFY(!pipeline::loadSiteRules(job, view));
-        QVERIFY(view.statuses.last().startsWith(u"取书进度：设置文件无法读取"_s));
+        QVERIFY(!pipeline::loadSiteRules(job, view) &&
+                view.statuses.last().startsWith(u"取书进度：设置文件无法读取"_s));
     }
 
     void textAddress() {

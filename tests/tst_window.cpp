@@ -169,8 +169,7 @@ private slots:
                             window.frmBox()->isEnabled();
             speedSeen |= window.label(3)->text().startsWith(u"传输速度："_s);
         });
-        QVERIFY(!unlockedSeen);
-        QVERIFY(speedSeen);
+        QVERIFY(!unlockedSeen && speedSeen);
         QCOMPARE(window.label(3)->text(), u"取书进度：下载成功！"_s);
         QVERIFY(window.btnCmd(0)->isEnabled() && window.frmBox()->isEnabled());
         // The whole book bar is full; its picture may not exceed its box's drawable width by much.
@@ -219,8 +218,7 @@ private slots:
             // Half a second after chapter 2 was asked for, while it trickles in.
             if (!clicked && m_site.clientPaths().contains(u"/trickle/2.html"_s) && waited++ >= 25) {
                 clicked = true;
-                QVERIFY(!window.close());
-                QVERIFY(window.isVisible());
+                QVERIFY(!window.close() && window.isVisible());
                 QVERIFY(window.btnCmd(1)->isEnabled()); // nor is the job asked to stop
                 QTest::mouseClick(window.btnCmd(1), Qt::LeftButton);
                 // The button stays "停止(&D)", disabled, until the job has ended.
@@ -232,9 +230,9 @@ private slots:
         QCOMPARE(support::readBytes(m_settings), settingsBefore);
         QCOMPARE(window.label(3)->text(), u"取书进度：用户中断！"_s);
         QCOMPARE(window.label(3)->toolTip(), QString());
-        QVERIFY(window.btnCmd(1)->isEnabled());
-        QVERIFY(!m_site.clientPaths().contains(u"/trickle/3.html"_s));
-        QVERIFY(!QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
+        QVERIFY(window.btnCmd(1)->isEnabled() &&
+                !m_site.clientPaths().contains(u"/trickle/3.html"_s) &&
+                !QFile::exists(m_shelf.filePath(u"慢书.txt"_s)));
     }
 
     void siteList_data() {
@@ -272,8 +270,8 @@ private slots:
         const QString helpPath = dir.filePath(u"index.htm"_s);
         const QString page =
             u"<p>前</p>\r\n<!-- 站点列表开始 -->旧<!-- 站点列表结束 -->\r\n<p>后</p>"_s;
-        QVERIFY(support::writeBytes(settingsPath, support::gbk(settings)));
-        QVERIFY(support::writeBytes(helpPath, support::gbk(page)));
+        QVERIFY(support::writeBytes(settingsPath, support::gbk(settings)) &&
+                support::writeBytes(helpPath, support::gbk(page)));
         // A second start finds its own block and gives the same page.
         for (int start = 0; start < 2; ++start) {
             QVERIFY(siteList::buildSiteList(settingsPath, helpPath));
