@@ -31,15 +31,18 @@ HttpClient::~HttpClient() {
         curl_multi_cleanup(m_multi);
 }
 
-HttpResult HttpClient::get(const QString &url, const QString &cookie, HttpEvents *events) {
-    start(url, cookie, events);
+HttpResult HttpClient::get(const QString &url, const QString &cookie, HttpEvents *events,
+                           const QByteArrayList &headers) {
+    start(url, cookie, events, headers);
     return finish();
 }
 
-void HttpClient::start(const QString &url, const QString &cookie, HttpEvents *events) {
+void HttpClient::start(const QString &url, const QString &cookie, HttpEvents *events,
+                       const QByteArrayList &headers) {
     if (!m_multi || m_request)
         return;
-    m_request = std::make_unique<HttpRequest>(m_handle, url, cookie, m_limits, events, m_origin);
+    m_request = std::make_unique<HttpRequest>(m_handle, url, cookie, m_limits, events, m_origin,
+                                              std::nullopt, headers);
     if (curl_multi_add_handle(m_multi, m_handle) != CURLM_OK) {
         m_request.reset();
         return;

@@ -6,6 +6,7 @@
 #include "net/webtransfer.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QByteArrayView>
 #include <QList>
 #include <QString>
@@ -60,15 +61,18 @@ public:
     HttpClient(const HttpClient &) = delete;
     HttpClient &operator=(const HttpClient &) = delete;
 
-    // GET url, sending only a "cookie" header (when cookie is not empty). Redirects are followed
+    // GET url, sending a "cookie" header (when cookie is not empty) and headers (as HttpRequest
+    // takes them; a job's own requests send none). Redirects are followed
     // (at most 10), certificates verified, the proxy taken from the environment. events may be
     // null. The result holds the whole body, or ok false with the reason.
-    HttpResult get(const QString &url, const QString &cookie, HttpEvents *events);
+    HttpResult get(const QString &url, const QString &cookie, HttpEvents *events,
+                   const QByteArrayList &headers = {});
 
     // get in two halves, so that the caller can work while the site answers: start sends the
     // request and returns, finish waits for the answer (the events arrive then) and gives the
     // result. Every start is followed by its finish before the next.
-    void start(const QString &url, const QString &cookie, HttpEvents *events);
+    void start(const QString &url, const QString &cookie, HttpEvents *events,
+               const QByteArrayList &headers = {});
     HttpResult finish();
 
     const TransferLimits &limits() const { return m_limits; }

@@ -35,7 +35,7 @@ bool transientStatus(long status) {
 
 HttpRequest::HttpRequest(CURL *handle, const QString &url, const QString &cookie,
                          const TransferLimits &limits, HttpEvents *events, const QString &origin,
-                         const std::optional<QByteArray> &form)
+                         const std::optional<QByteArray> &form, const QByteArrayList &headers)
     : m_handle(handle)
     , m_events(events)
     , m_limits(limits) {
@@ -46,6 +46,16 @@ HttpRequest::HttpRequest(CURL *handle, const QString &url, const QString &cookie
         m_headers =
             curl_slist_append(nullptr, QByteArray("cookie: " + cookie.toUtf8()).constData());
     webTransfer::prepare(handle, url.toUtf8(), limits, &m_guard);
+    static constexpr QByteArrayView acceptEncoding = "accept-encoding:";
+    for (const QByteArray &header : headers) {
+        // curl sends the encodings asked for and decodes the body they come in.
+        if (header.first(std::min(header.size(), acceptEncoding.size())).toLower() ==
+            acceptEncoding)
+            curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING,
+                             header.mid(acceptEncoding.size()).trimmed().constData());
+        else
+            m_headers = curl_slist_append(m_headers, header.constData());
+    }
     if (form) {
         // curl copies the body and sends it as a form; a redirect after it is followed with a GET,
         // as browsers do.

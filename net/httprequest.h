@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 
+#include <QByteArrayList>
+
 #include <optional>
 
 #include <curl/curl.h>
@@ -18,11 +20,13 @@ public:
     // is not empty). events may be null. origin is the page the request is made for: unless it
     // may reach private addresses (addressGuard::privateAllowedFor), every connection of the
     // request must go to a public one. A form body makes the request a POST of
-    // application/x-www-form-urlencoded. The handle must not run another request while this
-    // object lives.
+    // application/x-www-form-urlencoded. headers ("Name: value" lines) go with the request too;
+    // with an "Accept-Encoding" among them, the body comes decoded from those encodings.
+    // The handle must not run another request while this object lives.
     HttpRequest(CURL *handle, const QString &url, const QString &cookie,
                 const TransferLimits &limits, HttpEvents *events, const QString &origin,
-                const std::optional<QByteArray> &form = std::nullopt);
+                const std::optional<QByteArray> &form = std::nullopt,
+                const QByteArrayList &headers = {});
     // Leaves the handle holding no pointer into this object.
     ~HttpRequest();
     HttpRequest(const HttpRequest &) = delete;
