@@ -1,5 +1,6 @@
 #include "browser/hiddenbrowser.h"
 
+#include "browser/webengine.h"
 #include "net/requestprofile.h"
 
 #include <QAuthenticator>
@@ -68,8 +69,9 @@ bool trustedByBundle(const QList<QSslCertificate> &chain, const QString &host) {
 
 } // namespace
 
-QString HiddenBrowser::userAgent() const {
-    return m_profile->httpUserAgent();
+QString HiddenBrowser::userAgent() {
+    const QString known = browser::engineUserAgent();
+    return known.isEmpty() ? profile()->httpUserAgent() : known;
 }
 
 bool HiddenBrowser::overridesCertificateError(QWebEngineCertificateError::Type type,
@@ -83,18 +85,29 @@ bool HiddenBrowser::overridesCertificateError(QWebEngineCertificateError::Type t
 
 HiddenBrowser::HiddenBrowser(QObject *parent, Layout layout, std::chrono::milliseconds loadLimit)
     : QObject(parent)
-    , m_profile(new QWebEngineProfile(this)) // off the record: nothing is kept on disk
-    , m_profileGuard(new RequestGuard(m_profile))
     , m_layout(layout)
     , m_loadLimit(loadLimit) {
+    // The page is made for the first task, with its permissions: a page made now would only be
+    // replaced then, which costs a job's first load a good part of its time.
+}
+
+QWebEngineProfile *HiddenBrowser::profile() {
+    if (m_profile)
+        return m_profile;
+    m_profile = new QWebEngineProfile(this);
+    m_profileGuard = new RequestGuard(m_profile);
     // A page that has gone may still have requests under way or on their way (keep-alive ones
     // from its unload handlers); no page guard answers for them, the profile's does.
     m_profileGuard->setPolicy(RequestGuard::Policy::PublicInitiators);
     m_profile->setUrlRequestInterceptor(m_profileGuard);
     // Nobody sees the page's icon; asking the site for it would only be one more request.
     m_profile->settings()->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
-    // The page is made for the first task, with its permissions: a page made now would only be
-    // replaced then, which costs a job's first load a good part of its time.
+    // The job's requests went out as the browser before it started; it must go on saying the
+    // same.
+    const QString known = browser::engineUserAgent();
+    if (!known.isEmpty() && m_profile->httpUserAgent() != known)
+        m_profile->setHttpUserAgent(known);
+    return m_profile;
 }
 
 HiddenBrowser::~HiddenBrowser() {
@@ -116,7 +129,7 @@ void HiddenBrowser::retirePage() {
 
 void HiddenBrowser::createPage() {
     retirePage();
-    auto *page = new GuardedPage(m_profile, this);
+    auto *page = new GuardedPage(profile(), this);
     m_page = page;
     m_profileGuard->forgetLookups();
     m_guard = new RequestGuard(m_page);

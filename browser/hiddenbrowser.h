@@ -56,8 +56,9 @@ public:
     // fragment fetches nothing and runs no script of its own while it is converted.
     std::optional<QString> renderedText(const QString &html);
 
-    // The User-Agent the browser sends.
-    QString userAgent() const;
+    // The User-Agent the browser sends. Known without starting the engine, unless the engine's
+    // flags name one of their own.
+    QString userAgent();
 
     // Runs script in the page and returns its value as text; nullopt when it fails or does not
     // answer within the limit (the page is then replaced, ending whatever it was running). It
@@ -84,8 +85,11 @@ private:
     // Lets the finish of a load that was stopped arrive before another load starts, so that it
     // cannot be taken for the new load's.
     void settleStoppedLoad();
+    // The profile, made when first needed: making it starts the engine, which a job whose pages
+    // need no browser never pays for.
+    QWebEngineProfile *profile();
 
-    QWebEngineProfile *m_profile = nullptr;
+    QWebEngineProfile *m_profile = nullptr; // off the record: nothing is kept on disk
     QWebEnginePage *m_page = nullptr;       // made by the first task that needs one
     RequestGuard *m_guard = nullptr;        // the page's, a child of it
     RequestGuard *m_profileGuard = nullptr; // by the requests' initiators, a child of the profile

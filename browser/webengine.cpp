@@ -6,8 +6,12 @@
 #include <QByteArrayList>
 #include <QCoreApplication>
 #include <QtGlobal>
+#include <QtWebEngineCore/qtwebenginecoreglobal.h>
 
+#include <sys/utsname.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 namespace browser {
 
@@ -49,6 +53,33 @@ void prepareWebEngine() {
     flags = withFeature(flags.trimmed(), "BlockInsecurePrivateNetworkRequests");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+QString engineUserAgent() {
+    if (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--user-agent"))
+        return {};
+    struct utsname system {};
+    if (::uname(&system) != 0)
+        return {};
+    QString machine = QString::fromLocal8Bit(system.machine);
+    // A 32-bit engine on a 64-bit kernel names both.
+    if (sizeof(void *) == 4 && machine == u"x86_64"_s)
+        machine = u"i686 (x86_64)"_s;
+    return u"Mozilla/5.0 (X11; %1 %2) AppleWebKit/537.36 (KHTML, like Gecko) QtWebEngine/%3 "
+           u"Chrome/%4 Safari/537.36"_s.arg(QString::fromLocal8Bit(system.sysname), machine,
+                                            QLatin1String(qWebEngineVersion()),
+                                            QLatin1String(qWebEngineChromiumVersion()));
+}
+
+QByteArrayList navigationHeaders() {
+    return {"Upgrade-Insecure-Requests: 1",
+            "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,image/avif,image/webp,"
+            "image/apng,*/*;q=0.8,application/signed-exchange;v=b3;q=0.9",
+            "Sec-Fetch-Site: none",
+            "Sec-Fetch-Mode: navigate",
+            "Sec-Fetch-User: ?1",
+            "Sec-Fetch-Dest: document",
+            "Accept-Encoding: gzip, deflate, br"};
 }
 
 } // namespace browser
