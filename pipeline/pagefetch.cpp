@@ -1,7 +1,9 @@
 #include "pipeline/pagefetch.h"
 
 #include "browser/hiddenbrowser.h"
+#include "browser/plaincookie.h"
 #include "browser/renderpage.h"
+#include "browser/webengine.h"
 #include "net/zipmodule.h"
 #include "pattern/replaceall.h"
 #include "pipeline/bookwrite.h"
@@ -128,10 +130,50 @@ void PageFetcher::beginChapter(int chapter) {
         m_scheduler->beginChapter(chapter);
 }
 
+namespace {
+
+// The request that reads a contents page's cookie from the page itself. It shows nothing of its
+// own, and a page slow to come is left to the browser after three seconds.
+constexpr qint64 kPlainCookieWaitMs = 3000;
+
+class PlainCookieRequest : public HttpEvents {
+public:
+    explicit PlainCookieRequest(JobView &view)
+        : m_view(view) {
+        m_clock.start();
+    }
+
+    void responseStarted(const ResponseHead &) override {}
+    void dataArrived(QByteArrayView) override {}
+    bool keepWaiting() override {
+        m_view.processEvents();
+        return !m_view.stopRequested() && m_clock.elapsed() < kPlainCookieWaitMs;
+    }
+
+private:
+    JobView &m_view;
+    QElapsedTimer m_clock;
+};
+
+} // namespace
+
 QString PageFetcher::fetchCookie(const QString &url) {
+    if (const auto cookie = plainPageCookie(url))
+        return *cookie;
     // A page that fails or does not finish loading still gives the cookie it has so far.
     m_browser.load(QUrl(url));
     return m_browser.documentCookie().value_or(QString());
+}
+
+std::optional<QString> PageFetcher::plainPageCookie(const QString &url) {
+    PlainCookieRequest events(m_view);
+    HttpResult result = m_http.get(url, QString(), &events, browser::navigationHeaders());
+    if (m_view.stopRequested())
+        return QString(); // the job's next request ends it
+    // (The body comes decoded from the encodings the browser accepts.)
+    if (!result.ok || result.url != url)
+        return std::nullopt;
+    return browser::plainPageCookie(QUrl(url), result.head, result.body);
 }
 
 void PageFetcher::fail(const QString &reason) {

@@ -94,7 +94,9 @@ public:
     // The page last handed to the steps, or on its way.
     const FetchedPage &page() const { return m_page; }
 
-    // The cookie the site's contents page sets when a browser opens it ("" when none).
+    // The cookie the site's contents page sets when a browser opens it ("" when none). A plain
+    // page's is read from the site's answer to a request of the program's own: the browser is
+    // started only for a page that may do more than its answer says.
     QString fetchCookie(const QString &url);
 
     // Called by a step that cannot use the page in hand (its rules found nothing in it): the
@@ -111,6 +113,9 @@ private:
     };
 
     void fetchPage(const QString &url, PageKind kind);
+    // fetchCookie's answer for a plain page; nullopt when the page is not plain or its request
+    // failed.
+    std::optional<QString> plainPageCookie(const QString &url);
     // false after setting the job's failure when result is not the page asked for.
     bool accepted(const QString &url, const HttpResult &result);
     void fetchScheduled(const QString &url);

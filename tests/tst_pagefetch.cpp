@@ -9,6 +9,7 @@
 #include "browser/hiddenbrowser.h"
 #include "browser/requestguard.h"
 #include "browser/webengine.h"
+#include "net/requestprofile.h"
 #include "net/urlreachable.h"
 #include "pipeline/downloadjob.h"
 #include "pipeline/pagefetch.h"
@@ -20,6 +21,7 @@
 #include <QHostInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEngineProfile>
 
 #include <httplib.h>
 
@@ -43,7 +45,10 @@ struct Fixture : PageSteps {
     QStringList pages;
     QList<std::pair<PageKind, QString>> nextPages; // page kind and address
 
-    Fixture() { fetcher.setSteps(this); }
+    Fixture() {
+        fetcher.setSteps(this);
+        requestProfile::setUserAgent(browser.userAgent().toUtf8()); // as a job's requests have it
+    }
 
     void run(const QString &contentsUrl) {
         job.inputs.contentsUrl = contentsUrl;
@@ -113,6 +118,22 @@ private slots:
                             [this](const httplib::Request &, httplib::Response &res) {
                                 res.set_redirect(privateUrl(u"/secret.js"_s).toStdString());
                             });
+        m_site.server().Get("/plaincookie/page", [this](const httplib::Request &req,
+                                                        httplib::Response &res) {
+            const std::lock_guard lock(m_beaconMutex);
+            QStringList asked;
+            for (const auto &[name, value] : req.headers) {
+                if (name.starts_with("Sec-") || name.starts_with("Accept") ||
+                    name.starts_with("Upgrade") || name == "User-Agent")
+                    asked.append(QString::fromStdString(name + ": " + value));
+            }
+            m_plainAsked.append(asked.join(u'\n'));
+            for (const QByteArray &line : m_plainPage.first) {
+                const qsizetype colon = line.indexOf(':');
+                res.set_header(line.first(colon).toStdString(), line.mid(colon + 2).toStdString());
+            }
+            res.set_content(m_plainPage.second.toStdString(), "text/html");
+        });
         QVERIFY(m_site.start());
 
         // The private service: everything it is asked for is a beacon.
@@ -179,6 +200,64 @@ private slots:
         fixture.run(m_site.url(u"/cookie/2.html"_s, u"localhost"_s));
         QCOMPARE(fixture.job.endState, EndState::Failure);
         QCOMPARE(fixture.pages.size(), 4);
+    }
+
+    // A contents page whose answer tells all it does is not loaded in the browser: a request that
+    // asks as the browser's load would stands in for it, and the cookie is the one a browser
+    // reads. A page that may do more is loaded in the browser.
+    void cookieOfAPlainPageIsTheBrowsers_data() {
+        QTest::addColumn<QByteArrayList>("head");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("plain");
+        const QByteArray list =
+            "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+            "charset=gbk\"><title>x</title></head><body><ul><li><a "
+            "href=\"1.html\">1</a></li></ul></body></html>";
+        const QByteArray setter = "document.cookie = 'js=1'";
+        QTest::newRow("a cookie")
+            << QByteArrayList{"Set-Cookie: sid=1; Path=/; SameSite=Lax; Max-Age=600"} << list
+            << true;
+        QTest::newRow("none a script sees")
+            << QByteArrayList{"Set-Cookie: a=1; HttpOnly", "Set-Cookie: b=2; Path=/elsewhere"}
+            << list << true;
+        QTest::newRow("one for the page's folder")
+            << QByteArrayList{"Set-Cookie: c=3", "Set-Cookie: d=4; Path=/plaincookie/x"} << list
+            << true;
+        QTest::newRow("two a script sees")
+            << QByteArrayList{"Set-Cookie: a=1", "Set-Cookie: b=2"} << list << false;
+        QTest::newRow("an expiry")
+            << QByteArrayList{"Set-Cookie: e=5; Expires=Wed, 01 Jan 2031 00:00:00 GMT"} << list
+            << false;
+        QTest::newRow("a refresh")
+            << QByteArrayList{"Refresh: 0; url=/plain/index.html"} << list << false;
+        QTest::newRow("a script") << QByteArrayList() << "<p>x</p><script>" + setter + "</script>"
+                                  << false;
+        QTest::newRow("a handler right after a quoted value")
+            << QByteArrayList() << "<body class=\"a\"onload=\"" + setter + "\">x</body>" << false;
+    }
+
+    void cookieOfAPlainPageIsTheBrowsers() {
+        QFETCH(QByteArrayList, head);
+        QFETCH(QByteArray, body);
+        QFETCH(bool, plain);
+        {
+            const std::lock_guard lock(m_beaconMutex);
+            m_plainPage = {head, body};
+            m_plainAsked.clear();
+        }
+        const QString url = m_site.url(u"/plaincookie/page"_s);
+        Fixture fixture;
+        fixture.run(url);
+        QCOMPARE(fixture.job.endState, EndState::Success);
+        HiddenBrowser browser;
+        QVERIFY(browser.load(QUrl(url)));
+        QCOMPARE(fixture.job.savedCookie, browser.documentCookie().value_or(u"?"_s));
+        // The stand-in, the browser's load when the page is not plain, the job's request for the
+        // page, and the load just made, which asks as the stand-in did.
+        const std::lock_guard lock(m_beaconMutex);
+        QCOMPARE(m_plainAsked.size(), plain ? 3 : 4);
+        QCOMPARE(m_plainAsked.first(), m_plainAsked.last());
+        QCOMPARE(browser::engineUserAgent(), QWebEngineProfile().httpUserAgent());
     }
 
     void charsetDetectedOncePerPageKind() {
@@ -418,7 +497,10 @@ private:
     std::mutex m_beaconMutex;
     QStringList m_beacons;
     QByteArray m_guardPage;
-    QTemporaryDir m_keys; // the certificate authorities and a site's certificate
+    std::pair<QByteArrayList, QByteArray>
+        m_plainPage;          // the head lines and body of /plaincookie/page
+    QStringList m_plainAsked; // what each request for it asked with
+    QTemporaryDir m_keys;     // the certificate authorities and a site's certificate
 };
 
 QTEST_MAIN(TestPageFetch)
