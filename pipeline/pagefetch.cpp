@@ -133,9 +133,9 @@ void PageFetcher::beginChapter(int chapter) {
 namespace {
 
 // The request that reads a contents page's cookie from the page itself. It shows nothing of its
-// own, and a page slow to come is left to the browser after three seconds.
-constexpr qint64 kPlainCookieWaitMs = 3000;
-
+// own. It is given up as soon as the page turns out to hold a script, as most sites' pages do, so
+// that such a site sends little more than the page's head twice; and a page slow to come is left
+// to the browser after three seconds.
 class PlainCookieRequest : public HttpEvents {
 public:
     explicit PlainCookieRequest(JobView &view)
@@ -143,16 +143,23 @@ public:
         m_clock.start();
     }
 
-    void responseStarted(const ResponseHead &) override {}
-    void dataArrived(QByteArrayView) override {}
+    void responseStarted(const ResponseHead &) override { m_tail.clear(); }
+    void dataArrived(QByteArrayView piece) override {
+        // The word may span two pieces.
+        const QByteArray seen = m_tail + piece.toByteArray().toLower();
+        m_scripted = m_scripted || seen.contains("script");
+        m_tail = seen.right(5);
+    }
     bool keepWaiting() override {
         m_view.processEvents();
-        return !m_view.stopRequested() && m_clock.elapsed() < kPlainCookieWaitMs;
+        return !m_scripted && !m_view.stopRequested() && m_clock.elapsed() < 3000;
     }
 
 private:
     JobView &m_view;
     QElapsedTimer m_clock;
+    QByteArray m_tail; // the end of what arrived, lowered
+    bool m_scripted = false;
 };
 
 } // namespace
