@@ -62,6 +62,7 @@ FetchScheduler::Entry &FetchScheduler::entryFor(const QString &url) {
 void FetchScheduler::planChapters(const QStringList &urls, int first, int last) {
     m_plan = urls;
     m_planNext = std::max(first, 0);
+    m_planAt = m_planNext;
     m_planLast = std::min(last, int(urls.size()) - 1);
     // The first chapters are on their way while the job still works on the contents page.
     pump();
@@ -78,6 +79,7 @@ void FetchScheduler::want(const QString &url, int chapter, int page) {
 void FetchScheduler::beginChapter(int chapter) {
     // The job asks for this chapter itself; the plan goes on after it.
     m_planNext = std::max(m_planNext, chapter + 1);
+    m_planAt = chapter;
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (!it->demanded && it->chapter >= 0 && it->chapter < chapter) {
             // A request still in flight for it runs out unheeded.
@@ -119,6 +121,9 @@ std::optional<ScheduledPage> FetchScheduler::take(const QString &url,
         if (found->state == State::Arrived) {
             ScheduledPage page = std::move(found->fetched);
             m_entries.erase(found);
+            // The job has moved on, and the plan with it; what starts now goes out at once.
+            pump();
+            m_client.kick();
             if (!started && meanwhile)
                 meanwhile();
             showProgress();
@@ -294,7 +299,12 @@ std::optional<QString> FetchScheduler::nextToStart(qint64 now) {
         return std::nullopt;
     if (best)
         return *best;
-    for (; m_planNext <= m_planLast; ++m_planNext) {
+    // The plan runs ahead of the chapter the job is at far enough to keep every request busy
+    // while the steps work, and no further: on a site that answers at once it would otherwise
+    // fill the bound in bytes with thousands of pages, and every look at them would cost in
+    // proportion.
+    const int ahead = std::max(64, 8 * m_policy.parallel);
+    for (; m_planNext <= m_planLast && m_planNext <= m_planAt + ahead; ++m_planNext) {
         const QString &url = m_plan.at(m_planNext);
         if (m_entries.contains(url))
             continue;

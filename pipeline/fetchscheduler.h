@@ -144,6 +144,7 @@ private:
     bool m_ended = false;
     QStringList m_plan;
     int m_planNext = 0;
+    int m_planAt = 0; // the chapter the job is at
     int m_planLast = -1;
     int m_retries = 0;
     // The transfer speed: bytes arrived, and when it was last shown.
