@@ -6,9 +6,8 @@
 
 #include "net/httpclient.h"
 
-#include <QElapsedTimer>
-
 #include <QByteArrayList>
+#include <QElapsedTimer>
 
 #include <optional>
 
