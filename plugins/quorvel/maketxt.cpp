@@ -126,8 +126,9 @@ QString makeTxt::infoFromWeb(QString *html, int hID) {
     digest.addData(QByteArrayView(reinterpret_cast<const char *>(next.utf16()), next.size() * 2));
     digest.addData(QByteArrayView("\0\0", 2));
     digest.addData(QByteArrayView(reinterpret_cast<const char *>(text.utf16()), text.size() * 2));
-    const bool repeated = m_pagesSeen.contains(digest.result());
-    m_pagesSeen.insert(digest.result());
+    const QByteArray page = digest.result();
+    const bool repeated = m_pagesSeen.contains(page);
+    m_pagesSeen.insert(page);
     if (!repeated && !typeset::cleanText(text, false).isEmpty()) {
         typeset::typesetText(text);
         // Nothing between pages: the next page's indent follows this page's last character.
